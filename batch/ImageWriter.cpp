@@ -1,0 +1,213 @@
+#include "ImageWriter.h"
+
+#include <wchar.h>
+
+namespace
+{
+struct ExtensionRow
+{
+    const wchar_t *extension;
+    const GUID *container;
+    bool jpegQuality;
+};
+
+const ExtensionRow g_extensionTable[] = {
+    {L"jpg", &GUID_ContainerFormatJpeg, true},  {L"jpeg", &GUID_ContainerFormatJpeg, true},
+    {L"jpe", &GUID_ContainerFormatJpeg, true},  {L"jfif", &GUID_ContainerFormatJpeg, true},
+    {L"png", &GUID_ContainerFormatPng, false},  {L"bmp", &GUID_ContainerFormatBmp, false},
+    {L"dib", &GUID_ContainerFormatBmp, false},  {L"gif", &GUID_ContainerFormatGif, false},
+    {L"tif", &GUID_ContainerFormatTiff, false}, {L"tiff", &GUID_ContainerFormatTiff, false},
+    {L"wmp", &GUID_ContainerFormatWmp, false},  {L"wdp", &GUID_ContainerFormatWmp, false},
+    {L"jxr", &GUID_ContainerFormatWmp, false},  {L"hdp", &GUID_ContainerFormatWmp, false},
+    {L"ico", &GUID_ContainerFormatIco, false},
+};
+
+template <class T> void SafeRelease(T **unknown)
+{
+    if (*unknown)
+    {
+        (*unknown)->Release();
+        *unknown = NULL;
+    }
+}
+
+// The extension of the last path component, without its dot, or NULL.
+const wchar_t *FindExtension(const wchar_t *path)
+{
+    const wchar_t *name = path;
+    for (const wchar_t *p = path; *p; ++p)
+        if (*p == L'\\' || *p == L'/' || *p == L':')
+            name = p + 1;
+    const wchar_t *dot = wcsrchr(name, L'.');
+    return dot ? dot + 1 : NULL;
+}
+} // namespace
+
+OutputFormat LookUpOutputFormat(const wchar_t *outputPath)
+{
+    const wchar_t *extension = FindExtension(outputPath);
+    if (extension)
+    {
+        for (const ExtensionRow &row : g_extensionTable)
+        {
+            if (_wcsicmp(extension, row.extension) == 0)
+                return OutputFormat{*row.container, row.jpegQuality, false};
+        }
+    }
+    return OutputFormat{GUID_ContainerFormatJpeg, false, true};
+}
+
+HRESULT ComposeWrittenPath(const wchar_t *outputPath, wchar_t (&writtenPath)[MAX_PATH])
+{
+    const wchar_t *suffix = LookUpOutputFormat(outputPath).appendJpg ? L".jpg" : L"";
+    const size_t length = wcslen(outputPath) + wcslen(suffix);
+    if (length >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    wcscpy(writtenPath, outputPath);
+    wcscat(writtenPath, suffix);
+    return S_OK;
+}
+
+HRESULT WriteJpegQualityOption(IPropertyBag2 *options)
+{
+    PROPBAG2 option;
+    ZeroMemory(&option, sizeof(option));
+    option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_R4;
+    value.fltVal = 0.95f;
+    return options->Write(1, &option, &value);
+}
+
+// The folder part of path (everything before the last separator), or ".".
+static HRESULT GetFolderOf(const wchar_t *path, wchar_t (&folder)[MAX_PATH])
+{
+    const wchar_t *slash = wcsrchr(path, L'\\');
+    if (!slash)
+    {
+        wcscpy(folder, L".");
+        return S_OK;
+    }
+    size_t length = static_cast<size_t>(slash - path);
+    if (length == 0 || path[length - 1] == L':')
+        ++length; // keep the root's own separator
+    if (length >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    wmemcpy(folder, path, length);
+    folder[length] = L'\0';
+    return S_OK;
+}
+
+HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath)
+{
+    IWICStream *stream = NULL;
+    IWICBitmapEncoder *encoder = NULL;
+    IWICBitmapFrameEncode *frame = NULL;
+    IPropertyBag2 *options = NULL;
+    wchar_t writtenPath[MAX_PATH];
+    wchar_t folder[MAX_PATH];
+    wchar_t tempPath[MAX_PATH] = L"";
+    UINT width = 0, height = 0;
+    double dpiX = 0.0, dpiY = 0.0;
+    WICPixelFormatGUID pixelFormat;
+    WICRect rect;
+    DWORD attributes;
+    const OutputFormat format = LookUpOutputFormat(outputPath);
+
+    HRESULT hr = ComposeWrittenPath(outputPath, writtenPath);
+    if (FAILED(hr))
+        goto Cleanup;
+    // A read-only output is the user's statement that it must not change;
+    // refuse before anything is created.
+    attributes = GetFileAttributesW(writtenPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    {
+        hr = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+        goto Cleanup;
+    }
+    hr = GetFolderOf(writtenPath, folder);
+    if (FAILED(hr))
+        goto Cleanup;
+    // The temporary file lives in the output folder so that the final move
+    // is a rename on one volume.
+    if (!GetTempFileNameW(folder, L"qmw", 0, tempPath))
+    {
+        hr = HRESULT_FROM_WIN32(GetLastError());
+        tempPath[0] = L'\0';
+        goto Cleanup;
+    }
+
+    hr = context->factory->CreateStream(&stream);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = stream->InitializeFromFilename(tempPath, GENERIC_WRITE);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = context->factory->CreateEncoder(format.container, NULL, &encoder);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    if (FAILED(hr))
+        goto Cleanup;
+
+    hr = encoder->CreateNewFrame(&frame, format.jpegQuality ? &options : NULL);
+    if (FAILED(hr))
+        goto Cleanup;
+    if (format.jpegQuality)
+    {
+        hr = WriteJpegQualityOption(options);
+        if (FAILED(hr))
+            goto Cleanup;
+    }
+    hr = frame->Initialize(options);
+    if (FAILED(hr))
+        goto Cleanup;
+
+    hr = source->GetSize(&width, &height);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = frame->SetSize(width, height);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = source->GetResolution(&dpiX, &dpiY);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = frame->SetResolution(dpiX, dpiY);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = source->GetPixelFormat(&pixelFormat);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = frame->SetPixelFormat(&pixelFormat);
+    if (FAILED(hr))
+        goto Cleanup;
+
+    rect.X = 0;
+    rect.Y = 0;
+    rect.Width = static_cast<INT>(width);
+    rect.Height = static_cast<INT>(height);
+    hr = frame->WriteSource(source, &rect);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = frame->Commit();
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = encoder->Commit();
+
+Cleanup:
+    SafeRelease(&frame);
+    SafeRelease(&encoder);
+    SafeRelease(&stream);
+    SafeRelease(&options);
+    // Every reference to the temporary file is gone, so it is closed.
+    if (tempPath[0])
+    {
+        if (SUCCEEDED(hr) && !MoveFileExW(tempPath, writtenPath, MOVEFILE_REPLACE_EXISTING))
+            hr = HRESULT_FROM_WIN32(GetLastError());
+        if (FAILED(hr))
+            DeleteFileW(tempPath);
+    }
+    return hr;
+}

@@ -1,0 +1,34 @@
+// The image writer: encodes one bitmap source into one file, in the
+// container that the output name's extension promises.
+//
+// An output is either complete or absent: the image is encoded into a
+// temporary file beside the output and moved onto the output name only
+// after both commits succeeded; on any failure whatever stood at the output
+// name is left untouched.
+#pragma once
+
+#include "imaging/ImagingContext.h"
+
+struct OutputFormat
+{
+    GUID container;    // WIC container format to encode
+    bool jpegQuality;  // write "ImageQuality" 0.95 into the frame's options
+    bool appendJpg;    // extension unknown or missing: the name gets ".jpg" so it says what it holds
+};
+
+// Chooses the container by the extension after the last dot of the file
+// name, compared without regard to case. Unknown or missing extensions give
+// JPEG with the encoder's defaults.
+OutputFormat LookUpOutputFormat(const wchar_t *outputPath);
+
+// The name the writer really writes: outputPath, with ".jpg" appended when
+// the extension is unknown. Fails with ERROR_FILENAME_EXCED_RANGE when the
+// result does not fit MAX_PATH.
+HRESULT ComposeWrittenPath(const wchar_t *outputPath, wchar_t (&writtenPath)[MAX_PATH]);
+
+// Writes image quality 0.95 (VT_R4) into a JPEG frame encoder's options.
+HRESULT WriteJpegQualityOption(IPropertyBag2 *options);
+
+// Encodes source (whole image, its size, resolution and pixel format) into
+// outputPath. Only the context's factory is used; source is not released.
+HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath);

@@ -1,0 +1,197 @@
+#include "ImagingContext.h"
+#include "SharedFlags.h"
+
+#include <math.h>
+#include <stdint.h>
+#include <stdlib.h>
+
+ImagingContext *g_imaging = NULL;
+std::atomic<bool> g_imagingPending(true);
+SRWLOCK g_previewLock = SRWLOCK_INIT;
+
+// 16/9 in single precision, 1.77777779102325439453125.
+static const float WIDE_RATIO_THRESHOLD = 1.7777778f;
+
+template <class T> static void SafeRelease(T **unknown)
+{
+    if (*unknown)
+    {
+        (*unknown)->Release();
+        *unknown = NULL;
+    }
+}
+
+void CreateImagingContext()
+{
+    if (!g_imagingPending)
+        return;
+    // Creation is tried once per process, whatever its outcome.
+    g_imagingPending = false;
+
+    g_imaging = static_cast<ImagingContext *>(calloc(1, sizeof(ImagingContext)));
+    if (!g_imaging)
+    {
+        MessageBoxW(NULL, L"Failed creating class!", L"App Error", MB_OK);
+        g_quitRequested = true;
+        return;
+    }
+
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_IWICImagingFactory, reinterpret_cast<void **>(&g_imaging->factory));
+    if (FAILED(hr))
+    {
+        g_imaging->factory = NULL;
+        MessageBoxW(NULL, L"WIC initialization failed!", L"App Error", MB_OK);
+        g_quitRequested = true;
+    }
+}
+
+void FreeImagingContext(ImagingContext *context)
+{
+    SafeRelease(&context->factory);
+    SafeRelease(&context->currentSource);
+    if (context->previewBitmap)
+        DeleteObject(context->previewBitmap);
+    free(context);
+}
+
+// Floors a non-negative double into a UINT; NaN (a 0 x 0 frame) gives 0.
+static UINT FloorToUint(double value)
+{
+    if (!(value >= 0.0))
+        return 0;
+    if (value >= 4294967296.0)
+        return UINT_MAX;
+    return static_cast<UINT>(floor(value));
+}
+
+void ComputePreviewSize(UINT width, UINT height, UINT *previewWidth, UINT *previewHeight)
+{
+    const float ratio = static_cast<float>(static_cast<double>(width) / static_cast<double>(height));
+    if (width < height || ratio <= WIDE_RATIO_THRESHOLD)
+    {
+        *previewHeight = PREVIEW_BOX_HEIGHT;
+        *previewWidth = FloorToUint(static_cast<double>(ratio) * PREVIEW_BOX_HEIGHT + 0.5);
+    }
+    else
+    {
+        *previewWidth = PREVIEW_BOX_WIDTH;
+        *previewHeight = FloorToUint(PREVIEW_BOX_WIDTH / static_cast<double>(ratio) + 0.5);
+    }
+}
+
+IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame)
+{
+    IWICBitmapSource *preview = NULL;
+    UINT width = 0, height = 0, previewWidth = 0, previewHeight = 0;
+
+    SafeRelease(&context->currentSource);
+    HRESULT hr = frame->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(&context->currentSource));
+    if (FAILED(hr))
+    {
+        context->currentSource = NULL;
+        return NULL;
+    }
+    hr = context->currentSource->GetSize(&width, &height);
+    if (FAILED(hr))
+        return NULL;
+
+    ComputePreviewSize(width, height, &previewWidth, &previewHeight);
+    CreateScaledSource(context, previewWidth, previewHeight, &preview);
+    return preview;
+}
+
+HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, IWICBitmapSource **source)
+{
+    IWICBitmapScaler *scaler = NULL;
+    IWICFormatConverter *converter = NULL;
+    HRESULT hr;
+
+    *source = NULL;
+    hr = context->factory->CreateBitmapScaler(&scaler);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = scaler->Initialize(context->currentSource, width, height, WICBitmapInterpolationModeFant);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = context->factory->CreateFormatConverter(&converter);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = converter->Initialize(scaler, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, NULL, 0.0,
+                               WICBitmapPaletteTypeCustom);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(source));
+    if (FAILED(hr))
+        *source = NULL;
+
+Cleanup:
+    SafeRelease(&converter);
+    SafeRelease(&scaler);
+    return hr;
+}
+
+HBITMAP CreateTopDownDib(UINT width, UINT height, void **bits)
+{
+    *bits = NULL;
+    // A DIB's sides are LONGs and its size in bytes a DWORD; refuse anything
+    // that would wrap before GDI sees it.
+    if (width > INT32_MAX || height > INT32_MAX ||
+        static_cast<uint64_t>(width) * height * 4 > UINT32_MAX)
+        return NULL;
+
+    struct
+    {
+        BITMAPINFOHEADER header;
+        RGBQUAD colors[1];
+    } info;
+    ZeroMemory(&info, sizeof(info));
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = static_cast<LONG>(width);
+    info.header.biHeight = -static_cast<LONG>(height); // negative: first row in memory is the top row
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 32;
+    info.header.biCompression = BI_RGB;
+
+    HDC screen = GetDC(NULL);
+    if (!screen)
+        return NULL;
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS, bits, NULL, 0);
+    ReleaseDC(NULL, screen);
+    if (!bitmap)
+        *bits = NULL;
+    return bitmap;
+}
+
+// Swaps the published preview bitmap; the old one is deleted under the lock
+// so that a paint can never be drawing it at that moment.
+static void ReplacePreviewBitmap(ImagingContext *context, HBITMAP bitmap)
+{
+    AcquireSRWLockExclusive(&g_previewLock);
+    if (context->previewBitmap)
+        DeleteObject(context->previewBitmap);
+    context->previewBitmap = bitmap;
+    ReleaseSRWLockExclusive(&g_previewLock);
+}
+
+HRESULT UpdatePreviewBitmap(ImagingContext *context, IWICBitmapSource *previewSource)
+{
+    UINT width = 0, height = 0;
+    void *bits = NULL;
+    HBITMAP bitmap = NULL;
+
+    HRESULT hr = previewSource->GetSize(&width, &height);
+    if (FAILED(hr))
+        return hr;
+
+    ReplacePreviewBitmap(context, NULL);
+    bitmap = CreateTopDownDib(width, height, &bits);
+    if (!bitmap)
+        return E_FAIL;
+
+    // Filled before it is published: a paint never sees a half-filled bitmap
+    // and never waits for the decoder. CreateTopDownDib has bounded the size.
+    hr = previewSource->CopyPixels(NULL, width * 4, width * height * 4, static_cast<BYTE *>(bits));
+    ReplacePreviewBitmap(context, bitmap);
+    return hr;
+}

@@ -1,0 +1,53 @@
+// The imaging layer: the one record through which the program reaches WIC,
+// and the builders that turn a decoded frame into a preview and into a
+// scaled 32bpp BGR source.
+//
+// Threads: the context is created and freed on the UI thread; the builders
+// run on the batch worker. The preview bitmap is the only part both threads
+// touch, and only while holding g_previewLock.
+#pragma once
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <atomic>
+
+// Size of the main window's client area, into which previews are fitted.
+const UINT PREVIEW_BOX_WIDTH = 284;
+const UINT PREVIEW_BOX_HEIGHT = 160;
+
+struct ImagingContext
+{
+    HBITMAP previewBitmap;           // latest preview (32bpp top-down DIB) or NULL; written by the worker, painted by the UI thread, both under g_previewLock
+    IWICImagingFactory *factory;     // written once on the UI thread before any worker starts
+    IWICBitmapSource *currentSource; // frame being processed; used by the worker only
+};
+
+extern ImagingContext *g_imaging;           // NULL until the first Open; written on the UI thread only
+extern std::atomic<bool> g_imagingPending;  // creation not yet tried; cleared by the first Open
+extern SRWLOCK g_previewLock;               // guards previewBitmap: held only to replace or draw it, never across a call into a window
+
+// Makes the context and its WIC factory on the first call; later calls do
+// nothing. On failure the user is told and g_quitRequested is raised.
+void CreateImagingContext();
+
+// Releases everything the context holds and frees the record.
+void FreeImagingContext(ImagingContext *context);
+
+// The fit rule: the preview size of a W x H frame inside the preview box.
+// A side may come out 0 for extreme shapes; nothing clamps it.
+void ComputePreviewSize(UINT width, UINT height, UINT *previewWidth, UINT *previewHeight);
+
+// Makes the frame the context's current source and returns a new source of
+// preview size, or NULL on any failure. The caller releases the result.
+IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame);
+
+// Scales the current source to width x height (Fant) and converts it to
+// 32bpp BGR. On failure *source is NULL.
+HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, IWICBitmapSource **source);
+
+// A 32bpp top-down DIB section, or NULL. *bits receives its pixel memory.
+HBITMAP CreateTopDownDib(UINT width, UINT height, void **bits);
+
+// Replaces the context's preview bitmap with the pixels of previewSource.
+HRESULT UpdatePreviewBitmap(ImagingContext *context, IWICBitmapSource *previewSource);

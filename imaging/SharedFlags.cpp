@@ -1,0 +1,4 @@
+#include "SharedFlags.h"
+
+std::atomic<bool> g_quitRequested(false);
+std::atomic<bool> g_busy(false);

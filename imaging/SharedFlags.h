@@ -1,0 +1,16 @@
+// Flags shared between the UI thread and the batch worker.
+//
+// Each is a lock-free atomic byte, so a store on one thread is seen by the
+// next load on the other without any further synchronisation.
+#pragma once
+
+#include <atomic>
+
+// Stop the running batch and start no new one. Written by the UI thread
+// (window destruction, Exit, a failed imaging context); never cleared.
+extern std::atomic<bool> g_quitRequested;
+
+// A batch worker exists. Raised by the UI thread when Open starts a worker
+// (and again by the worker itself), lowered by the worker as its last act,
+// or by the UI thread if the worker could not be started.
+extern std::atomic<bool> g_busy;

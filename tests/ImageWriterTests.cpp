@@ -1,0 +1,261 @@
+// The image writer against the real encoders: container by extension,
+// the JPEG quality option, and the promise that an output is complete or
+// absent.
+#include "TestImages.h"
+
+#include "batch/ImageWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+namespace
+{
+UINT Gradient(UINT x, UINT y)
+{
+    return ((x * 40) & 0xFF) << 16 | ((y * 60) & 0xFF) << 8 | 0x80;
+}
+
+enum Magic
+{
+    NONE,
+    JPEG,
+    PNG,
+    BMP,
+    GIF,
+    TIFF
+};
+
+Magic MagicOf(const std::vector<BYTE> &bytes)
+{
+    if (bytes.size() < 8)
+        return NONE;
+    if (bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
+        return JPEG;
+    if (memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8) == 0)
+        return PNG;
+    if (bytes[0] == 'B' && bytes[1] == 'M')
+        return BMP;
+    if (memcmp(bytes.data(), "GIF8", 4) == 0)
+        return GIF;
+    if (memcmp(bytes.data(), "II*\0", 4) == 0 || memcmp(bytes.data(), "MM\0*", 4) == 0)
+        return TIFF;
+    return NONE;
+}
+
+class ImageWriterTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        folder = MakeTempFolder(L"writer");
+        ASSERT_FALSE(folder.empty());
+        ASSERT_EQ(S_OK, MakeBgrBitmap(13, 7, Gradient, &source));
+        ZeroMemory(&context, sizeof(context));
+        context.factory = TestFactory();
+    }
+    void TearDown() override { RemoveTree(folder); }
+
+    std::wstring folder;
+    Com<IWICBitmap> source;
+    ImagingContext context;
+};
+
+// Records what the writer puts into an option bag.
+class RecordingBag : public IPropertyBag2
+{
+public:
+    std::wstring name;
+    VARTYPE type = VT_EMPTY;
+    float value = 0.0f;
+    ULONG count = 0;
+    PROPBAG2 description = {};
+
+    STDMETHODIMP QueryInterface(REFIID, void **object) override { *object = NULL; return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Read(ULONG, PROPBAG2 *, IErrorLog *, VARIANT *, HRESULT *) override { return E_NOTIMPL; }
+    STDMETHODIMP Write(ULONG properties, PROPBAG2 *bag, VARIANT *values) override
+    {
+        count = properties;
+        description = bag[0];
+        name = bag[0].pstrName ? bag[0].pstrName : L"";
+        description.pstrName = NULL;
+        type = values[0].vt;
+        value = values[0].fltVal;
+        return S_OK;
+    }
+    STDMETHODIMP CountProperties(ULONG *) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPropertyInfo(ULONG, ULONG, PROPBAG2 *, ULONG *) override { return E_NOTIMPL; }
+    STDMETHODIMP LoadObject(LPCOLESTR, DWORD, IUnknown *, IErrorLog *) override { return E_NOTIMPL; }
+};
+} // namespace
+
+TEST(OutputFormat, ExtensionAfterTheLastDotChoosesTheContainer)
+{
+    struct Row
+    {
+        const wchar_t *name;
+        const GUID *container;
+        bool quality, append;
+    } rows[] = {
+        {L"a.jpg", &GUID_ContainerFormatJpeg, true, false},   {L"IMG_1.JPEG", &GUID_ContainerFormatJpeg, true, false},
+        {L"a.Jpe", &GUID_ContainerFormatJpeg, true, false},   {L"a.jfif", &GUID_ContainerFormatJpeg, true, false},
+        {L"logo.Png", &GUID_ContainerFormatPng, false, false}, {L"a.BMP", &GUID_ContainerFormatBmp, false, false},
+        {L"a.dib", &GUID_ContainerFormatBmp, false, false},    {L"a.gif", &GUID_ContainerFormatGif, false, false},
+        {L"scan.Tif", &GUID_ContainerFormatTiff, false, false}, {L"photo.tiff", &GUID_ContainerFormatTiff, false, false},
+        {L"a.wmp", &GUID_ContainerFormatWmp, false, false},    {L"a.WDP", &GUID_ContainerFormatWmp, false, false},
+        {L"a.jxr", &GUID_ContainerFormatWmp, false, false},    {L"a.hdp", &GUID_ContainerFormatWmp, false, false},
+        {L"a.ico", &GUID_ContainerFormatIco, false, false},    {L"photo.webp", &GUID_ContainerFormatJpeg, false, true},
+        {L"xjpg", &GUID_ContainerFormatJpeg, false, true},     {L"noext", &GUID_ContainerFormatJpeg, false, true},
+        {L"C:\\my.png\\file", &GUID_ContainerFormatJpeg, false, true},
+        {L"C:\\x\\archive.png.gz", &GUID_ContainerFormatJpeg, false, true},
+    };
+    for (const Row &row : rows)
+    {
+        OutputFormat format = LookUpOutputFormat(row.name);
+        EXPECT_TRUE(IsEqualGUID(*row.container, format.container)) << Narrow(row.name);
+        EXPECT_EQ(row.quality, format.jpegQuality) << Narrow(row.name);
+        EXPECT_EQ(row.append, format.appendJpg) << Narrow(row.name);
+    }
+}
+
+TEST(OutputFormat, UnknownExtensionGetsJpgAppendedWithinMaxPath)
+{
+    wchar_t written[MAX_PATH];
+    ASSERT_EQ(S_OK, ComposeWrittenPath(L"C:\\out\\photo.webp", written));
+    EXPECT_STREQ(L"C:\\out\\photo.webp.jpg", written);
+    ASSERT_EQ(S_OK, ComposeWrittenPath(L"C:\\out\\photo.PNG", written));
+    EXPECT_STREQ(L"C:\\out\\photo.PNG", written);
+
+    std::wstring longName(MAX_PATH - 3, L'a'); // fits alone, not with ".jpg"
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), ComposeWrittenPath(longName.c_str(), written));
+}
+
+TEST(JpegQualityOption, IsOnePropertyImageQualityAsVtR4)
+{
+    RecordingBag bag;
+    ASSERT_EQ(S_OK, WriteJpegQualityOption(&bag));
+    EXPECT_EQ(1u, bag.count);
+    EXPECT_EQ(L"ImageQuality", bag.name);
+    EXPECT_EQ(VT_R4, bag.type);
+    EXPECT_EQ(0.95f, bag.value);
+    PROPBAG2 zero = {};
+    EXPECT_EQ(0, memcmp(&zero, &bag.description, sizeof(zero))) << "every member but the name must be zero";
+}
+
+TEST_F(ImageWriterTest, EveryExtensionGetsItsContainer)
+{
+    struct Row
+    {
+        const wchar_t *name;
+        const wchar_t *written;
+        Magic magic;
+    } rows[] = {
+        {L"a.jpg", L"a.jpg", JPEG},          {L"b.JPEG", L"b.JPEG", JPEG},    {L"c.jpe", L"c.jpe", JPEG},
+        {L"d.jfif", L"d.jfif", JPEG},        {L"e.png", L"e.png", PNG},       {L"f.Png", L"f.Png", PNG},
+        {L"g.bmp", L"g.bmp", BMP},           {L"h.DIB", L"h.DIB", BMP},       {L"i.gif", L"i.gif", GIF},
+        {L"j.tif", L"j.tif", TIFF},          {L"k.TIFF", L"k.TIFF", TIFF},    {L"l.webp", L"l.webp.jpg", JPEG},
+        {L"noextension", L"noextension.jpg", JPEG},
+    };
+    for (const Row &row : rows)
+    {
+        HRESULT hr = WriteImageFile(&context, source, (folder + L"\\" + row.name).c_str());
+        EXPECT_EQ(S_OK, hr) << Narrow(row.name) << ": " << Hex(hr);
+        std::vector<BYTE> bytes = ReadFileBytes(folder + L"\\" + row.written);
+        EXPECT_EQ(row.magic, MagicOf(bytes)) << Narrow(row.written);
+
+        GUID container;
+        UINT width = 0, height = 0;
+        ASSERT_EQ(S_OK, ProbeImageFile(folder + L"\\" + row.written, &container, &width, &height)) << Narrow(row.written);
+        EXPECT_EQ(13u, width);
+        EXPECT_EQ(7u, height);
+    }
+    // Nothing else: no leftover temporary file, no file under an unwritten name.
+    EXPECT_EQ(13u, ListFolder(folder).size());
+}
+
+TEST_F(ImageWriterTest, ContainersWithoutEncoderLeaveNothingBehind)
+{
+    // No ICO encoder exists anywhere; Wine has no WMP encoder either.
+    const wchar_t *names[] = {L"a.ico", L"b.ICO", L"c.wmp", L"d.jxr"};
+    for (const wchar_t *name : names)
+    {
+        HRESULT hr = WriteImageFile(&context, source, (folder + L"\\" + name).c_str());
+        if (FAILED(hr))
+            EXPECT_FALSE(FileExists(folder + L"\\" + name)) << Narrow(name);
+        else
+            EXPECT_FALSE(ReadFileBytes(folder + L"\\" + name).empty()) << Narrow(name);
+    }
+    EXPECT_TRUE(FAILED(WriteImageFile(&context, source, (folder + L"\\x.ico").c_str())));
+    for (const std::wstring &name : ListFolder(folder))
+        EXPECT_EQ(std::wstring::npos, name.find(L".tmp")) << "left behind: " << Narrow(name);
+}
+
+TEST_F(ImageWriterTest, ExistingOutputIsReplaced)
+{
+    const std::wstring path = folder + L"\\same.png";
+    ASSERT_TRUE(WriteFileBytes(path, "old", 3));
+    ASSERT_EQ(S_OK, WriteImageFile(&context, source, path.c_str()));
+    EXPECT_EQ(PNG, MagicOf(ReadFileBytes(path)));
+}
+
+TEST_F(ImageWriterTest, FailedWriteLeavesTheExistingOutputUntouched)
+{
+    const std::wstring path = folder + L"\\keep.ico";
+    ASSERT_TRUE(WriteFileBytes(path, "precious", 8));
+    EXPECT_TRUE(FAILED(WriteImageFile(&context, source, path.c_str())));
+    std::vector<BYTE> bytes = ReadFileBytes(path);
+    EXPECT_EQ("precious", std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(1u, ListFolder(folder).size());
+}
+
+TEST_F(ImageWriterTest, ReadOnlyOutputIsNotReplacedAndNothingIsLeft)
+{
+    const std::wstring path = folder + L"\\locked.png";
+    ASSERT_TRUE(WriteFileBytes(path, "locked", 6));
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    HRESULT hr = WriteImageFile(&context, source, path.c_str());
+    EXPECT_TRUE(FAILED(hr)) << Hex(hr);
+    std::vector<BYTE> bytes = ReadFileBytes(path);
+    EXPECT_EQ("locked", std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(1u, ListFolder(folder).size());
+}
+
+TEST_F(ImageWriterTest, MissingFolderFailsWithoutCreatingAnything)
+{
+    HRESULT hr = WriteImageFile(&context, source, (folder + L"\\absent\\a.png").c_str());
+    EXPECT_TRUE(FAILED(hr)) << Hex(hr);
+    EXPECT_TRUE(ListFolder(folder).empty());
+}
+
+TEST_F(ImageWriterTest, FrameGetsTheSourceResolution)
+{
+    ASSERT_EQ(S_OK, source->SetResolution(300.0, 150.0));
+    const std::wstring path = folder + L"\\dpi.png";
+    ASSERT_EQ(S_OK, WriteImageFile(&context, source, path.c_str()));
+    Com<IWICBitmapFrameDecode> frame;
+    ASSERT_EQ(S_OK, DecodeFrameFromFile(path, &frame));
+    double dpiX = 0, dpiY = 0;
+    ASSERT_EQ(S_OK, frame->GetResolution(&dpiX, &dpiY));
+    // PNG stores pixels per metre, so allow its rounding.
+    EXPECT_NEAR(300.0, dpiX, 0.1);
+    EXPECT_NEAR(150.0, dpiY, 0.1);
+}
+
+TEST_F(ImageWriterTest, PixelsSurviveALosslessRoundTrip)
+{
+    const std::wstring path = folder + L"\\exact.bmp";
+    ASSERT_EQ(S_OK, WriteImageFile(&context, source, path.c_str()));
+    Com<IWICBitmapFrameDecode> frame;
+    ASSERT_EQ(S_OK, DecodeFrameFromFile(path, &frame));
+    Com<IWICFormatConverter> converter;
+    ASSERT_EQ(S_OK, TestFactory()->CreateFormatConverter(&converter));
+    ASSERT_EQ(S_OK, converter->Initialize(frame, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, NULL, 0.0,
+                                          WICBitmapPaletteTypeCustom));
+    std::vector<UINT> pixels(13 * 7);
+    ASSERT_EQ(S_OK, converter->CopyPixels(NULL, 13 * 4, 13 * 7 * 4, reinterpret_cast<BYTE *>(pixels.data())));
+    for (UINT y = 0; y < 7; ++y)
+        for (UINT x = 0; x < 13; ++x)
+            ASSERT_EQ(Gradient(x, y), pixels[y * 13 + x] & 0xFFFFFF) << x << "," << y;
+}
