@@ -1,0 +1,151 @@
+#include "FolderBatch.h"
+
+#include "ResizePipeline.h"
+#include "imaging/ImagingContext.h"
+#include "imaging/SharedFlags.h"
+
+#include <direct.h>
+#include <shlobj.h>
+#include <wchar.h>
+
+std::atomic<DWORD> g_workerThreadId(0);
+
+// dst = a + b + c, or false when it does not fit MAX_PATH (dst then untouched).
+static bool JoinPath(wchar_t (&dst)[MAX_PATH], const wchar_t *a, const wchar_t *b, const wchar_t *c = L"")
+{
+    const size_t lengthA = wcslen(a), lengthB = wcslen(b), lengthC = wcslen(c);
+    if (lengthA + lengthB + lengthC >= MAX_PATH)
+        return false;
+    wmemcpy(dst, a, lengthA);
+    wmemcpy(dst + lengthA, b, lengthB);
+    wmemcpy(dst + lengthA + lengthB, c, lengthC + 1);
+    return true;
+}
+
+// The folder browser, kept apart so that the walk can be driven without it.
+static bool ChooseImageFolder(HWND window, wchar_t (&folderPath)[MAX_PATH])
+{
+    wchar_t displayName[MAX_PATH] = L"";
+    BROWSEINFOW info;
+    ZeroMemory(&info, sizeof(info));
+    info.hwndOwner = window;
+    info.pidlRoot = NULL;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = L"Locate image folder...";
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON;
+
+    PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&info);
+    if (!list)
+        return false;
+    const BOOL found = SHGetPathFromIDListW(list, folderPath);
+    CoTaskMemFree(list);
+    return found != FALSE;
+}
+
+static bool IsDotEntry(const wchar_t *name)
+{
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+// Waits until PACING_MS have passed since lastMark, in 1 ms sleeps, leaving
+// early on a quit request. Returns the last clock reading.
+static DWORD WaitForPacing(DWORD lastMark)
+{
+    DWORD now = timeGetTime();
+    // Unsigned difference: correct across the clock's wrap at 2^32.
+    while (now - lastMark < PACING_MS)
+    {
+        Sleep(1);
+        if (g_quitRequested)
+            break;
+        now = timeGetTime();
+    }
+    return now;
+}
+
+void WalkImageFolder(HWND window, const wchar_t *folderPath)
+{
+    wchar_t outputFolder[MAX_PATH], searchPattern[MAX_PATH], fullPath[MAX_PATH], outputPath[MAX_PATH];
+    WIN32_FIND_DATAW entry;
+    DWORD lastMark = timeGetTime();
+
+    if (!JoinPath(outputFolder, folderPath, L"\\Resized") || !JoinPath(searchPattern, folderPath, L"\\*.*"))
+        return;
+    _wmkdir(outputFolder); // an existing "Resized" is used again
+    SetCurrentDirectoryW(folderPath);
+
+    ZeroMemory(&entry, sizeof(entry));
+    HANDLE find = FindFirstFileW(searchPattern, &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do
+    {
+        // A drive root lists no dot entries, so they are skipped by name.
+        if (IsDotEntry(entry.cFileName))
+            continue;
+
+        wchar_t *filePart = NULL;
+        ZeroMemory(fullPath, sizeof(fullPath));
+        const DWORD length = GetFullPathNameW(entry.cFileName, MAX_PATH, fullPath, &filePart);
+        if (length == 0)
+            break;
+        // Too long for the buffer, or no name part: skip it untouched rather
+        // than write it under a cut-down name.
+        if (length >= MAX_PATH || !filePart)
+            continue;
+        if (!JoinPath(outputPath, outputFolder, L"\\", filePart))
+            continue;
+
+        if (g_quitRequested)
+            break;
+        ResizeImageFile(window, fullPath, outputPath);
+        PumpPendingMessages();
+        if (g_quitRequested)
+            break;
+        const DWORD now = WaitForPacing(lastMark);
+        PumpPendingMessages();
+        if (g_quitRequested)
+            break;
+        lastMark = now;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+void ResizeFolder(HWND window)
+{
+    wchar_t folderPath[MAX_PATH] = L"";
+    if (!g_imaging || !g_imaging->factory)
+        return;
+    if (!ChooseImageFolder(window, folderPath))
+        return;
+    WalkImageFolder(window, folderPath);
+}
+
+void __cdecl BatchWorkerThread(void *argument)
+{
+    HWND window = static_cast<HWND>(argument);
+    g_busy = true;
+    g_workerThreadId = GetCurrentThreadId();
+    SetCursor(LoadCursorW(NULL, IDC_WAIT));
+    ResizeFolder(window);
+    SetCursor(LoadCursorW(NULL, IDC_WAIT));
+    // g_busy is still up, so the window picks the wait cursor once more.
+    SendMessageW(window, WM_SETCURSOR, 0, 0);
+    g_workerThreadId = 0;
+    g_busy = false;
+}
+
+static BOOL CALLBACK CancelDialogWindow(HWND window, LPARAM)
+{
+    wchar_t className[16];
+    if (GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0)
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+void CancelFolderBrowser()
+{
+    const DWORD thread = g_workerThreadId;
+    if (thread)
+        EnumThreadWindows(thread, CancelDialogWindow, 0);
+}

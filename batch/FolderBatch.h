@@ -1,0 +1,32 @@
+// The folder batch: one whole run over a folder chosen in the Shell's
+// folder browser, on a worker thread of its own, writing into "Resized".
+//
+// Entries are handed to the per-image pipeline at no more than one per
+// PACING_MS; the walk stops at g_quitRequested. Nothing is reported.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+const DWORD PACING_MS = 60;
+
+// Id of the thread inside BatchWorkerThread, 0 when none; written by the worker.
+extern std::atomic<DWORD> g_workerThreadId;
+
+// Thread body (for _beginthread); argument: the main window. Holds g_busy
+// raised for its whole life and lowers it as its last act.
+void __cdecl BatchWorkerThread(void *window);
+
+// One run: asks for a folder, then walks it. Does nothing without a
+// ready imaging context.
+void ResizeFolder(HWND window);
+
+// The walk over one folder, without asking for it: creates
+// folderPath\Resized, makes folderPath the current directory and resizes
+// every entry into it, paced and stopping at the quit flag.
+void WalkImageFolder(HWND window, const wchar_t *folderPath);
+
+// Asks the worker's folder browser, if one is open, to close as if the user
+// had cancelled it. Called by the UI thread at shutdown.
+void CancelFolderBrowser();

@@ -1,0 +1,128 @@
+#include "ResizePipeline.h"
+
+#include "ImageWriter.h"
+#include "ResizeSettings.h"
+#include "imaging/ImagingContext.h"
+
+#include <math.h>
+#include <string.h>
+
+template <class T> static void SafeRelease(T **unknown)
+{
+    if (*unknown)
+    {
+        (*unknown)->Release();
+        *unknown = NULL;
+    }
+}
+
+bool ComputeTargetSide(UINT side, float scale, UINT *target)
+{
+    const float rounded = static_cast<float>(static_cast<double>(side) * static_cast<double>(scale) + 0.5);
+    const double floored = floor(static_cast<double>(rounded));
+    if (!(floored >= 0.0 && floored < 4294967296.0))
+    {
+        *target = 0;
+        return false;
+    }
+    *target = static_cast<UINT>(floored);
+    return true;
+}
+
+bool IsBgr32Format(REFGUID format)
+{
+    return memcmp(&format, &GUID_WICPixelFormat32bppBGR, sizeof(GUID)) == 0;
+}
+
+void PumpPendingMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE))
+    {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// Has the UI thread paint the new preview before the worker goes on.
+static void RepaintPreview(HWND window)
+{
+    if (!window)
+        return;
+    RECT client;
+    GetClientRect(window, &client);
+    InvalidateRect(window, &client, FALSE);
+    UpdateWindow(window);
+}
+
+HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath)
+{
+    ImagingContext *context = g_imaging;
+    IWICBitmapDecoder *decoder = NULL;
+    IWICBitmapFrameDecode *frame = NULL;
+    IWICBitmapSource *preview = NULL;
+    IWICBitmapSource *scaled = NULL;
+    UINT width = 0, height = 0, targetWidth = 0, targetHeight = 0;
+    WICPixelFormatGUID format;
+    float scale;
+
+    HRESULT hr = context->factory->CreateDecoderFromFilename(fullPath, NULL, GENERIC_READ,
+                                                             WICDecodeMetadataCacheOnDemand, &decoder);
+    if (SUCCEEDED(hr))
+        hr = decoder->GetFrame(0, &frame);
+    if (SUCCEEDED(hr))
+    {
+        preview = BuildPreviewSource(context, frame);
+        hr = preview ? S_OK : E_FAIL;
+    }
+    if (SUCCEEDED(hr))
+    {
+        hr = UpdatePreviewBitmap(context, preview);
+        SafeRelease(&preview);
+    }
+    if (SUCCEEDED(hr))
+        RepaintPreview(window);
+    // Whether or not the preview worked, the worker's queue is drained.
+    PumpPendingMessages();
+    if (FAILED(hr))
+        goto Cleanup;
+
+    SafeRelease(&context->currentSource);
+    hr = frame->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(&context->currentSource));
+    if (FAILED(hr))
+    {
+        context->currentSource = NULL;
+        goto Cleanup;
+    }
+    hr = context->currentSource->GetSize(&width, &height);
+    if (FAILED(hr))
+        goto Cleanup;
+
+    scale = g_scaleFactor;
+    if (!ComputeTargetSide(width, scale, &targetWidth) || !ComputeTargetSide(height, scale, &targetHeight))
+    {
+        hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
+        goto Cleanup;
+    }
+    hr = CreateScaledSource(context, targetWidth, targetHeight, &scaled);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = scaled->GetPixelFormat(&format);
+    if (FAILED(hr))
+        goto Cleanup;
+    if (!IsBgr32Format(format))
+    {
+        hr = E_FAIL;
+        goto Cleanup;
+    }
+    // The write's own result does not end the batch; an output is complete
+    // or absent either way.
+    WriteImageFile(context, scaled, outputPath);
+    hr = S_OK;
+
+Cleanup:
+    SafeRelease(&scaled);
+    SafeRelease(&decoder);
+    SafeRelease(&frame);
+    return hr;
+}

@@ -1,0 +1,255 @@
+// The folder walk over real folders: which entries become which outputs,
+// the pacing, and the quit flag.
+#include "TestImages.h"
+
+#include "batch/FolderBatch.h"
+#include "batch/ImageWriter.h"
+#include "batch/ResizeSettings.h"
+#include "imaging/SharedFlags.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace
+{
+std::atomic<int> g_slowPaintMs(0);       // next repaint sleeps this long (test thread)
+std::atomic<bool> g_quitOnPaint(false);  // next repaint raises the quit flag
+
+LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_PAINT)
+        return DefWindowProcW(window, message, wParam, lParam);
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+    if (int ms = g_slowPaintMs.exchange(0))
+        Sleep(ms);
+    if (g_quitOnPaint.exchange(false))
+        g_quitRequested = true;
+    return 0;
+}
+
+// A window on the test thread stands in for the main window: the walk's
+// repaint requests reach it synchronously, which lets a test act in the
+// middle of an entry.
+HWND MakePreviewWindow()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = PreviewWindowProc;
+    windowClass.hInstance = GetModuleHandleW(NULL);
+    windowClass.lpszClassName = L"QmWalkTestWindow";
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, L"QmWalkTestWindow", L"walk", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
+                           NULL, NULL, windowClass.hInstance, NULL);
+}
+
+UINT Checker(UINT x, UINT y)
+{
+    return (x / 4 + y / 4) % 2 ? 0x204060 : 0xE0C0A0;
+}
+
+class FolderWalkTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        folder = MakeTempFolder(L"walk");
+        ASSERT_FALSE(folder.empty());
+        ASSERT_TRUE(TestFactory() != NULL);
+        g_quitRequested = false;
+    }
+    void TearDown() override
+    {
+        g_quitRequested = false;
+        g_slowPaintMs = 0;
+        g_quitOnPaint = false;
+        if (window)
+            DestroyWindow(window);
+        RemoveTree(folder);
+    }
+    void MakeImage(const std::wstring &name, UINT width, UINT height, REFGUID container)
+    {
+        Com<IWICBitmap> bitmap;
+        ASSERT_EQ(S_OK, MakeBgrBitmap(width, height, Checker, &bitmap));
+        HRESULT hr = EncodeToFile(bitmap, container, folder + L"\\" + name);
+        ASSERT_EQ(S_OK, hr) << Narrow(name) << ": " << Hex(hr);
+    }
+    std::map<std::wstring, std::vector<BYTE>> SnapshotInputs()
+    {
+        std::map<std::wstring, std::vector<BYTE>> files;
+        for (const std::wstring &name : ListFolder(folder))
+            files[name] = ReadFileBytes(folder + L"\\" + name);
+        return files;
+    }
+    DWORD TimeWalk()
+    {
+        const DWORD start = timeGetTime();
+        WalkImageFolder(window, folder.c_str());
+        return timeGetTime() - start;
+    }
+    std::wstring Resized() const { return folder + L"\\Resized"; }
+
+    std::wstring folder;
+    HWND window = NULL;
+};
+
+struct Expected
+{
+    std::wstring name;
+    const GUID *container;
+    UINT width, height;
+};
+
+void ExpectOutputs(const std::wstring &resized, const std::vector<Expected> &expected)
+{
+    std::vector<std::wstring> names;
+    for (const Expected &e : expected)
+    {
+        names.push_back(e.name);
+        GUID container;
+        UINT width = 0, height = 0;
+        HRESULT hr = ProbeImageFile(resized + L"\\" + e.name, &container, &width, &height);
+        ASSERT_EQ(S_OK, hr) << Narrow(e.name) << ": " << Hex(hr);
+        EXPECT_TRUE(IsEqualGUID(*e.container, container)) << Narrow(e.name);
+        EXPECT_EQ(e.width, width) << Narrow(e.name);
+        EXPECT_EQ(e.height, height) << Narrow(e.name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, ListFolder(resized));
+}
+} // namespace
+
+TEST_F(FolderWalkTest, MixedFolderBecomesExactlyTheExpectedOutputs)
+{
+    const std::wstring longName = std::wstring(70, L'L') + L".png";
+    MakeImage(L"a.jpg", 40, 20, GUID_ContainerFormatJpeg);
+    MakeImage(L"B.PNG", 40, 20, GUID_ContainerFormatPng);
+    MakeImage(L"c.Bmp", 40, 20, GUID_ContainerFormatBmp);
+    MakeImage(L"d.gif", 40, 20, GUID_ContainerFormatGif);
+    MakeImage(L"e.tiff", 40, 20, GUID_ContainerFormatTiff);
+    MakeImage(L"\u5199\u771F \u00E9t\u00E9.png", 40, 20, GUID_ContainerFormatPng);
+    MakeImage(L"disguised.webp", 40, 20, GUID_ContainerFormatPng);
+    MakeImage(L"no-encoder.ico", 40, 20, GUID_ContainerFormatPng);
+    MakeImage(longName, 40, 20, GUID_ContainerFormatPng);
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\readme.txt", "text", 4));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub").c_str(), NULL));
+    ASSERT_TRUE(CopyFileW((folder + L"\\a.jpg").c_str(), (folder + L"\\sub\\inner.jpg").c_str(), TRUE));
+    const auto before = SnapshotInputs();
+
+    const DWORD elapsed = TimeWalk();
+
+    ExpectOutputs(Resized(), {{L"a.jpg", &GUID_ContainerFormatJpeg, 10, 5},
+                              {L"B.PNG", &GUID_ContainerFormatPng, 10, 5},
+                              {L"c.Bmp", &GUID_ContainerFormatBmp, 10, 5},
+                              {L"d.gif", &GUID_ContainerFormatGif, 10, 5},
+                              {L"e.tiff", &GUID_ContainerFormatTiff, 10, 5},
+                              {L"\u5199\u771F \u00E9t\u00E9.png", &GUID_ContainerFormatPng, 10, 5},
+                              {L"disguised.webp.jpg", &GUID_ContainerFormatJpeg, 10, 5},
+                              {longName, &GUID_ContainerFormatPng, 10, 5}});
+    // Twelve entries were offered (the files, "sub" and "Resized" itself).
+    EXPECT_GE(elapsed, 12 * PACING_MS);
+    EXPECT_FALSE(FileExists(folder + L"\\sub\\Resized")) << "subfolders are not walked into";
+    auto after = SnapshotInputs();
+    after.erase(L"Resized");
+    EXPECT_TRUE(before == after) << "inputs must be byte-identical afterwards";
+}
+
+TEST_F(FolderWalkTest, SecondWalkReusesResizedAndReplacesOutputs)
+{
+    MakeImage(L"one.png", 8, 8, GUID_ContainerFormatPng);
+    WalkImageFolder(NULL, folder.c_str());
+    ApplySizeChoice(ID_SIZE_50);
+    WalkImageFolder(NULL, folder.c_str());
+    ApplySizeChoice(ID_SIZE_25);
+    ExpectOutputs(Resized(), {{L"one.png", &GUID_ContainerFormatPng, 4, 4}});
+}
+
+TEST_F(FolderWalkTest, EntriesWhoseOutputPathWouldNotFitAreSkipped)
+{
+    // Wine accepts paths beyond MAX_PATH, so only the walk's own check can
+    // keep this name from being cut down.
+    const size_t room = MAX_PATH - 1 - (folder.size() + 1);
+    const std::wstring tooLong = std::wstring(room - 4 - 3, L'x') + L".png"; // input fits, output does not
+    MakeImage(tooLong, 8, 8, GUID_ContainerFormatPng);
+    MakeImage(L"short.png", 8, 8, GUID_ContainerFormatPng);
+    WalkImageFolder(NULL, folder.c_str());
+    ExpectOutputs(Resized(), {{L"short.png", &GUID_ContainerFormatPng, 2, 2}});
+}
+
+TEST_F(FolderWalkTest, EmptyFolderGetsResizedAndTakesOnePacingTurn)
+{
+    const DWORD elapsed = TimeWalk();
+    EXPECT_TRUE(ListFolder(Resized()).empty());
+    EXPECT_GE(elapsed, PACING_MS);
+    EXPECT_LT(elapsed, 3 * PACING_MS);
+}
+
+TEST_F(FolderWalkTest, SlowEntryIsNotDelayedFurther)
+{
+    window = MakePreviewWindow();
+    ASSERT_TRUE(window != NULL);
+    MakeImage(L"1.png", 8, 8, GUID_ContainerFormatPng);
+    MakeImage(L"2.png", 8, 8, GUID_ContainerFormatPng);
+    MakeImage(L"3.png", 8, 8, GUID_ContainerFormatPng);
+    g_slowPaintMs = 200; // the first entry's own work takes 200 ms
+
+    const DWORD elapsed = TimeWalk();
+    // Four entries (three images and "Resized"): 200 ms for the first, then
+    // 60 ms for each other; waiting after the slow one would add 60 more.
+    EXPECT_GE(elapsed, 200 + 3 * PACING_MS);
+    EXPECT_LT(elapsed, 200 + 4 * PACING_MS - 15);
+    EXPECT_EQ(3u, ListFolder(Resized()).size());
+}
+
+namespace
+{
+struct QuitWatch
+{
+    std::wstring outputPath;
+    DWORD raisedAt;
+};
+
+DWORD WINAPI RaiseQuitWhenOutputAppears(void *argument)
+{
+    QuitWatch *watch = static_cast<QuitWatch *>(argument);
+    while (!FileExists(watch->outputPath))
+        Sleep(1);
+    watch->raisedAt = timeGetTime();
+    g_quitRequested = true;
+    return 0;
+}
+} // namespace
+
+TEST_F(FolderWalkTest, QuitDuringPacingEndsTheWalkWithinMilliseconds)
+{
+    MakeImage(L"1.png", 8, 8, GUID_ContainerFormatPng);
+    MakeImage(L"2.png", 8, 8, GUID_ContainerFormatPng);
+    MakeImage(L"3.png", 8, 8, GUID_ContainerFormatPng);
+    QuitWatch watch = {Resized() + L"\\1.png", 0};
+    CreateDirectoryW(Resized().c_str(), NULL);
+    HANDLE watcher = CreateThread(NULL, 0, RaiseQuitWhenOutputAppears, &watch, 0, NULL);
+    ASSERT_TRUE(watcher != NULL);
+
+    WalkImageFolder(NULL, folder.c_str());
+    const DWORD endedAt = timeGetTime();
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+
+    EXPECT_LE(endedAt - watch.raisedAt, 15u) << "the pacing wait must notice the quit flag at once";
+    EXPECT_EQ(std::vector<std::wstring>{L"1.png"}, ListFolder(Resized()));
+}
+
+TEST_F(FolderWalkTest, QuitDuringAnEntryLetsItFinishItsFile)
+{
+    window = MakePreviewWindow();
+    ASSERT_TRUE(window != NULL);
+    MakeImage(L"1.png", 16, 8, GUID_ContainerFormatPng);
+    MakeImage(L"2.png", 16, 8, GUID_ContainerFormatPng);
+    g_quitOnPaint = true; // raised while entry 1 shows its preview
+
+    const DWORD elapsed = TimeWalk();
+    ExpectOutputs(Resized(), {{L"1.png", &GUID_ContainerFormatPng, 4, 2}});
+    EXPECT_LT(elapsed, PACING_MS) << "no pacing wait after the quit flag";
+}
