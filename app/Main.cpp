@@ -1,6 +1,6 @@
-#include <windows.h>
+#include "app/MainWindow.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int showState)
 {
-    return 0;
+    return RunApplication(instance, previous, commandLine, showState);
 }
