@@ -22,15 +22,6 @@ const ExtensionRow g_extensionTable[] = {
     {L"ico", &GUID_ContainerFormatIco, false},
 };
 
-template <class T> void SafeRelease(T **unknown)
-{
-    if (*unknown)
-    {
-        (*unknown)->Release();
-        *unknown = NULL;
-    }
-}
-
 // The extension of the last path component, without its dot, or NULL.
 const wchar_t *FindExtension(const wchar_t *path)
 {

@@ -7,15 +7,6 @@
 #include <math.h>
 #include <string.h>
 
-template <class T> static void SafeRelease(T **unknown)
-{
-    if (*unknown)
-    {
-        (*unknown)->Release();
-        *unknown = NULL;
-    }
-}
-
 bool ComputeTargetSide(UINT side, float scale, UINT *target)
 {
     const float rounded = static_cast<float>(static_cast<double>(side) * static_cast<double>(scale) + 0.5);

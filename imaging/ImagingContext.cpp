@@ -12,15 +12,6 @@ SRWLOCK g_previewLock = SRWLOCK_INIT;
 // 16/9 in single precision, 1.77777779102325439453125.
 static const float WIDE_RATIO_THRESHOLD = 1.7777778f;
 
-template <class T> static void SafeRelease(T **unknown)
-{
-    if (*unknown)
-    {
-        (*unknown)->Release();
-        *unknown = NULL;
-    }
-}
-
 void CreateImagingContext()
 {
     if (!g_imagingPending)

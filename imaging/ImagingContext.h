@@ -23,6 +23,16 @@ struct ImagingContext
     IWICBitmapSource *currentSource; // frame being processed; used by the worker only
 };
 
+// Releases a COM reference if there is one and leaves the pointer NULL.
+template <class T> inline void SafeRelease(T **unknown)
+{
+    if (*unknown)
+    {
+        (*unknown)->Release();
+        *unknown = NULL;
+    }
+}
+
 extern ImagingContext *g_imaging;           // NULL until the first Open; written on the UI thread only
 extern std::atomic<bool> g_imagingPending;  // creation not yet tried; cleared by the first Open
 extern SRWLOCK g_previewLock;               // guards previewBitmap: held only to replace or draw it, never across a call into a window
