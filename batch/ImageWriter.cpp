@@ -4,6 +4,9 @@
 
 namespace
 {
+// Rows handed to the encoder per WriteSource call.
+const UINT WRITE_BAND_ROWS = 64;
+
 struct ExtensionRow
 {
     const wchar_t *extension;
@@ -165,6 +168,14 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     hr = source->GetResolution(&dpiX, &dpiY);
     if (FAILED(hr))
         goto Cleanup;
+    // A source that does not know its resolution says 0; the file gets the
+    // screen's 96 dpi instead, and an encoder never sees a resolution that
+    // it would try to fill in again between the bands below.
+    if (!(dpiX > 0.0) || !(dpiY > 0.0))
+    {
+        dpiX = 96.0;
+        dpiY = 96.0;
+    }
     hr = frame->SetResolution(dpiX, dpiY);
     if (FAILED(hr))
         goto Cleanup;
@@ -175,13 +186,19 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     if (FAILED(hr))
         goto Cleanup;
 
-    rect.X = 0;
-    rect.Y = 0;
-    rect.Width = static_cast<INT>(width);
-    rect.Height = static_cast<INT>(height);
-    hr = frame->WriteSource(source, &rect);
-    if (FAILED(hr))
-        goto Cleanup;
+    // Written in bands (allowed since Vista, as long as the heights add up):
+    // a scaler asked for the whole image at once may first copy the whole
+    // source area behind it, several bytes per pixel of the full-size frame.
+    for (UINT y = 0; y < height; y += WRITE_BAND_ROWS)
+    {
+        rect.X = 0;
+        rect.Y = static_cast<INT>(y);
+        rect.Width = static_cast<INT>(width);
+        rect.Height = static_cast<INT>(height - y < WRITE_BAND_ROWS ? height - y : WRITE_BAND_ROWS);
+        hr = frame->WriteSource(source, &rect);
+        if (FAILED(hr))
+            goto Cleanup;
+    }
     hr = frame->Commit();
     if (FAILED(hr))
         goto Cleanup;

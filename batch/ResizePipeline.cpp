@@ -57,6 +57,9 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     WICPixelFormatGUID format;
     float scale;
 
+    // The previous frame is not needed any more; letting it go before the
+    // next decode keeps two full-size frames from being alive at once.
+    SafeRelease(&context->currentSource);
     HRESULT hr = context->factory->CreateDecoderFromFilename(fullPath, NULL, GENERIC_READ,
                                                              WICDecodeMetadataCacheOnDemand, &decoder);
     if (SUCCEEDED(hr))

@@ -12,6 +12,9 @@ SRWLOCK g_previewLock = SRWLOCK_INIT;
 // 16/9 in single precision, 1.77777779102325439453125.
 static const float WIDE_RATIO_THRESHOLD = 1.7777778f;
 
+// Rows of the preview pulled through the scaler per CopyPixels call.
+static const UINT PREVIEW_BAND_ROWS = 16;
+
 void CreateImagingContext()
 {
     if (!g_imagingPending)
@@ -181,8 +184,17 @@ HRESULT UpdatePreviewBitmap(ImagingContext *context, IWICBitmapSource *previewSo
         return E_FAIL;
 
     // Filled before it is published: a paint never sees a half-filled bitmap
-    // and never waits for the decoder. CreateTopDownDib has bounded the size.
-    hr = previewSource->CopyPixels(NULL, width * 4, width * height * 4, static_cast<BYTE *>(bits));
+    // and never waits for the decoder. Pulled in bands, because a scaler
+    // asked for the whole preview at once may first copy the whole source
+    // area behind it, several bytes per pixel of the full-size frame.
+    // CreateTopDownDib has bounded the size, so the products cannot wrap.
+    const UINT stride = width * 4;
+    for (UINT y = 0; y < height && SUCCEEDED(hr); y += PREVIEW_BAND_ROWS)
+    {
+        const UINT rows = height - y < PREVIEW_BAND_ROWS ? height - y : PREVIEW_BAND_ROWS;
+        const WICRect band = {0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
+        hr = previewSource->CopyPixels(&band, stride, stride * rows, static_cast<BYTE *>(bits) + y * stride);
+    }
     ReplacePreviewBitmap(context, bitmap);
     return hr;
 }

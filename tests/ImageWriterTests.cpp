@@ -50,7 +50,8 @@ protected:
     {
         folder = MakeTempFolder(L"writer");
         ASSERT_FALSE(folder.empty());
-        ASSERT_EQ(S_OK, MakeBgrBitmap(13, 7, Gradient, &source));
+        // Taller than one band of rows, so the encoders see several WriteSource calls.
+        ASSERT_EQ(S_OK, MakeBgrBitmap(13, 150, Gradient, &source));
         ZeroMemory(&context, sizeof(context));
         context.factory = TestFactory();
     }
@@ -169,7 +170,7 @@ TEST_F(ImageWriterTest, EveryExtensionGetsItsContainer)
         UINT width = 0, height = 0;
         ASSERT_EQ(S_OK, ProbeImageFile(folder + L"\\" + row.written, &container, &width, &height)) << Narrow(row.written);
         EXPECT_EQ(13u, width);
-        EXPECT_EQ(7u, height);
+        EXPECT_EQ(150u, height);
     }
     // Nothing else: no leftover temporary file, no file under an unwritten name.
     EXPECT_EQ(13u, ListFolder(folder).size());
@@ -243,6 +244,21 @@ TEST_F(ImageWriterTest, FrameGetsTheSourceResolution)
     EXPECT_NEAR(150.0, dpiY, 0.1);
 }
 
+TEST_F(ImageWriterTest, UnknownResolutionIsWrittenAs96Dpi)
+{
+    // A bitmap made from memory reports 0 x 0 dpi.
+    double dpiX = -1, dpiY = -1;
+    ASSERT_EQ(S_OK, source->GetResolution(&dpiX, &dpiY));
+    ASSERT_EQ(0.0, dpiX);
+    const std::wstring path = folder + L"\\nodpi.bmp";
+    ASSERT_EQ(S_OK, WriteImageFile(&context, source, path.c_str()));
+    Com<IWICBitmapFrameDecode> frame;
+    ASSERT_EQ(S_OK, DecodeFrameFromFile(path, &frame));
+    ASSERT_EQ(S_OK, frame->GetResolution(&dpiX, &dpiY));
+    EXPECT_NEAR(96.0, dpiX, 0.1);
+    EXPECT_NEAR(96.0, dpiY, 0.1);
+}
+
 TEST_F(ImageWriterTest, PixelsSurviveALosslessRoundTrip)
 {
     const std::wstring path = folder + L"\\exact.bmp";
@@ -253,9 +269,9 @@ TEST_F(ImageWriterTest, PixelsSurviveALosslessRoundTrip)
     ASSERT_EQ(S_OK, TestFactory()->CreateFormatConverter(&converter));
     ASSERT_EQ(S_OK, converter->Initialize(frame, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, NULL, 0.0,
                                           WICBitmapPaletteTypeCustom));
-    std::vector<UINT> pixels(13 * 7);
-    ASSERT_EQ(S_OK, converter->CopyPixels(NULL, 13 * 4, 13 * 7 * 4, reinterpret_cast<BYTE *>(pixels.data())));
-    for (UINT y = 0; y < 7; ++y)
+    std::vector<UINT> pixels(13 * 150);
+    ASSERT_EQ(S_OK, converter->CopyPixels(NULL, 13 * 4, 13 * 150 * 4, reinterpret_cast<BYTE *>(pixels.data())));
+    for (UINT y = 0; y < 150; ++y)
         for (UINT x = 0; x < 13; ++x)
             ASSERT_EQ(Gradient(x, y), pixels[y * 13 + x] & 0xFFFFFF) << x << "," << y;
 }
