@@ -1,0 +1,120 @@
+// QuillmereDriver: runs one folder through the real Quillmere window, as a
+// user would, for demonstrations and screenshots.
+//
+//   QuillmereDriver resize <Quillmere.exe> <folder> [percent]
+//       starts the program, picks the size (10, 25, 50, 75, 125 or 150;
+//       25 if not given) in Options > Image size, chooses the folder in
+//       File > Open's folder browser, waits until the batch has ended and
+//       lists what is in <folder>\Resized. The program is left running,
+//       showing its last preview.
+//   QuillmereDriver close
+//       closes the running program's window and waits for it to end; the
+//       driver's exit status is the program's.
+#include "AppSession.h"
+#include "FolderBrowser.h"
+
+#include <stdio.h>
+
+namespace
+{
+const DWORD TIMEOUT_MS = 20000;
+
+int Fail(RunningApp *app, const char *message)
+{
+    fprintf(stderr, "QuillmereDriver: %s\n", message);
+    if (app)
+        StopQuillmere(app);
+    return 1;
+}
+
+bool ChooseSize(const RunningApp &app, int percent)
+{
+    const int percents[] = {10, 25, 50, 75, 125, 150};
+    int controlId = 0;
+    for (int i = 0; i < 6; ++i)
+        if (percents[i] == percent)
+            controlId = 1001 + i;
+    if (!controlId)
+        return false;
+    PostCommand(app, CMD_IMAGE_SIZE);
+    HWND dialog = WaitForDialog(app.process.dwProcessId, IMAGE_SIZE_CAPTION, TIMEOUT_MS);
+    return dialog && ClickDialogButton(dialog, controlId) && ClickDialogButton(dialog, IDOK) &&
+           WaitForWindowGone(dialog, TIMEOUT_MS);
+}
+
+void PrintOutputs(const std::wstring &resized)
+{
+    printf("Outputs in %ls:\n", resized.c_str());
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((resized + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do
+    {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            printf("  %ls (%lu bytes)\n", entry.cFileName, entry.nFileSizeLow);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+int Resize(const std::wstring &program, const std::wstring &folder, int percent)
+{
+    RunningApp app;
+    if (!StartQuillmere(program, &app, TIMEOUT_MS))
+        return Fail(NULL, "the program did not start or showed no window");
+    if (percent != 25 && !ChooseSize(app, percent))
+        return Fail(&app, "could not choose that size (10, 25, 50, 75, 125 or 150)");
+    PostCommand(app, CMD_OPEN);
+    HWND browser = WaitForDialog(app.process.dwProcessId, FOLDER_BROWSER_CAPTION, TIMEOUT_MS);
+    if (!browser)
+        return Fail(&app, "File > Open showed no folder browser");
+    std::wstring error;
+    if (!ChooseFolderInBrowser(app.process.hProcess, browser, folder, &error))
+    {
+        fprintf(stderr, "QuillmereDriver: %ls\n", error.c_str());
+        return Fail(&app, "could not choose the folder");
+    }
+    if (!WaitUntilIdle(app, 60000))
+        return Fail(&app, "the batch did not end within a minute");
+    // Closing the probe's dialog uncovered the client area; let it repaint
+    // before anyone takes a picture.
+    Sleep(300);
+    PrintOutputs(folder + L"\\Resized");
+    CloseHandle(app.process.hThread);
+    CloseHandle(app.process.hProcess);
+    return 0;
+}
+
+int Close()
+{
+    HWND window = FindWindowW(L"QUILLMERE", NULL);
+    if (!window)
+        return Fail(NULL, "no Quillmere window");
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    if (!process)
+        return Fail(NULL, "cannot watch the program's process");
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    DWORD exitCode = 1;
+    const bool ended = WaitForSingleObject(process, TIMEOUT_MS) == WAIT_OBJECT_0;
+    if (ended)
+        GetExitCodeProcess(process, &exitCode);
+    CloseHandle(process);
+    if (!ended)
+        return Fail(NULL, "the program did not end after WM_CLOSE");
+    printf("Quillmere ended with status %lu\n", exitCode);
+    return static_cast<int>(exitCode);
+}
+} // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc >= 4 && argc <= 5 && wcscmp(argv[1], L"resize") == 0)
+        return Resize(ToWindowsPath(argv[2]), ToWindowsPath(argv[3]), argc == 5 ? _wtoi(argv[4]) : 25);
+    if (argc == 2 && wcscmp(argv[1], L"close") == 0)
+        return Close();
+    fprintf(stderr, "usage: QuillmereDriver resize <Quillmere.exe> <folder> [percent]\n"
+                    "       QuillmereDriver close\n");
+    return 2;
+}

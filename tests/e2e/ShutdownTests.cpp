@@ -1,0 +1,83 @@
+// Ending the program: from the menu, by closing the window, during a batch
+// and while the folder browser is open. Every way ends with status 0, soon,
+// and never leaves a half-written file behind.
+#include "FolderBrowser.h"
+#include "KeyboardInput.h"
+#include "QuillmereTest.h"
+
+namespace
+{
+// Noise that compresses badly, so that writing a PNG of it takes a while.
+UINT NoisePattern(UINT x, UINT y)
+{
+    const UINT v = x * 2654435761u ^ y * 40503u;
+    return (v ^ (v >> 13)) & 0xFFFFFF;
+}
+
+void ExpectExitsWithZero(const RunningApp &app, DWORD timeoutMs, const char *how)
+{
+    DWORD exitCode = 12345;
+    ASSERT_TRUE(WaitForExit(app, timeoutMs, &exitCode)) << "expected " << how << " to end the program within "
+                                                        << timeoutMs << " ms; it still runs";
+    EXPECT_EQ(0u, exitCode) << "exit status after " << how;
+}
+} // namespace
+
+TEST_F(QuillmereTest, ExitCommandEndsWithStatusZero)
+{
+    PostCommand(app, CMD_EXIT);
+    ExpectExitsWithZero(app, EXIT_TIMEOUT_MS, "command 105 (Exit)");
+}
+
+TEST_F(QuillmereTest, FileExitFromTheKeyboardEndsWithStatusZero)
+{
+    ASSERT_TRUE(ChooseMenuItem(app.window, L'F', L'X'));
+    ExpectExitsWithZero(app, EXIT_TIMEOUT_MS, "Alt+F, X");
+}
+
+TEST_F(QuillmereTest, ClosingWhileTheFolderBrowserIsOpenEndsWithStatusZero)
+{
+    HWND browser = OpenFolderBrowser();
+    ASSERT_TRUE(browser != NULL) << "expected the folder browser";
+    const DWORD start = GetTickCount();
+    PostMessageW(app.window, WM_CLOSE, 0, 0);
+    ASSERT_NO_FATAL_FAILURE(ExpectExitsWithZero(app, EXIT_TIMEOUT_MS, "WM_CLOSE with the folder browser open"));
+    EXPECT_LT(ElapsedSince(start), 2000u) << "closing took too long";
+    EXPECT_FALSE(FileExists(ResizedFolder())) << "nothing was chosen, yet Resized appeared";
+}
+
+TEST_F(QuillmereTest, ClosingDuringABatchEndsWithStatusZeroAndLeavesOnlyWholeFiles)
+{
+    // Enlarged noise takes long to encode, so the close lands while the
+    // first output is being written: its temporary file is what shows that
+    // writing has begun.
+    const int imageCount = 4;
+    for (int i = 0; i < imageCount; ++i)
+        WriteImage((L"noise" + std::to_wstring(i) + L".png").c_str(), 1200, 900, NoisePattern, GUID_ContainerFormatPng);
+    PostCommand(app, CMD_IMAGE_SIZE);
+    HWND dialog = WaitForDialog(app.process.dwProcessId, IMAGE_SIZE_CAPTION, DIALOG_TIMEOUT_MS);
+    ASSERT_TRUE(dialog != NULL) << "expected \"" << Narrow(IMAGE_SIZE_CAPTION) << "\"";
+    ClickDialogButton(dialog, 1006);
+    ClickDialogButton(dialog, IDOK);
+    ASSERT_TRUE(WaitForWindowGone(dialog, DIALOG_TIMEOUT_MS));
+
+    StartBatchOn(folder);
+    const DWORD start = GetTickCount();
+    while (ListFolder(ResizedFolder()).empty() && ElapsedSince(start) < BATCH_TIMEOUT_MS)
+        Sleep(5);
+    ASSERT_FALSE(ListFolder(ResizedFolder()).empty()) << "expected the batch to start writing";
+
+    PostMessageW(app.window, WM_CLOSE, 0, 0);
+    // The program finishes the entry in progress before it ends; on a busy
+    // machine writing that output takes a few seconds.
+    ASSERT_NO_FATAL_FAILURE(ExpectExitsWithZero(app, 4 * EXIT_TIMEOUT_MS, "WM_CLOSE during a batch"));
+
+    const std::vector<std::wstring> outputs = ListFolder(ResizedFolder());
+    EXPECT_LT(outputs.size(), static_cast<size_t>(imageCount)) << "expected the batch to stop early";
+    EXPECT_TRUE(NamesEndingWith(outputs, L".tmp").empty()) << "a temporary file was left in Resized";
+    for (const std::wstring &name : outputs)
+    {
+        const HRESULT hr = DecodeCompletely(ResizedFolder() + L"\\" + name);
+        EXPECT_EQ(S_OK, hr) << "Resized\\" << Narrow(name) << " does not decode completely: " << Hex(hr);
+    }
+}
