@@ -1,0 +1,284 @@
+// Times the per-image pipeline over a folder of images, without the batch's
+// pacing, window or folder browser, and reports how much memory the process
+// needed at its peak.
+//
+// usage: ResizeBenchmark <input-folder> <output-folder> [percent]
+//
+// Every file directly inside the input folder goes through one
+// ResizeImageFile call, in listing order; the copies go into the output
+// folder under the same names. Files the pipeline refuses are counted, not
+// timed. There is no window: each preview is still built and copied into the
+// context's bitmap, but nothing paints it.
+
+#include "batch/ImageWriter.h"
+#include "batch/ResizePipeline.h"
+#include "batch/ResizeSettings.h"
+#include "imaging/ImagingContext.h"
+#include "resource.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+#include <algorithm>
+#include <vector>
+
+const double BYTES_PER_MIB = 1024.0 * 1024.0;
+// The memory target: one decoded frame at 4 bytes per pixel, plus this much.
+const double MEMORY_ALLOWANCE_MIB = 40.0;
+
+struct BenchmarkTotals
+{
+    std::vector<double> imageMilliseconds; // one entry per image the pipeline resized
+    UINT skippedCount;                     // files the pipeline refused, or whose copy never appeared
+    UINT64 largestFramePixels;             // width x height of the largest decoded frame
+    UINT largestFrameWidth;
+    UINT largestFrameHeight;
+};
+
+// dst = a + b + c, or false when it does not fit MAX_PATH (dst then untouched).
+static bool JoinPath(wchar_t (&dst)[MAX_PATH], const wchar_t *a, const wchar_t *b, const wchar_t *c)
+{
+    const size_t lengthA = wcslen(a), lengthB = wcslen(b), lengthC = wcslen(c);
+    if (lengthA + lengthB + lengthC >= MAX_PATH)
+        return false;
+    wmemcpy(dst, a, lengthA);
+    wmemcpy(dst + lengthA, b, lengthB);
+    wmemcpy(dst + lengthA + lengthB, c, lengthC + 1);
+    return true;
+}
+
+// The size choice whose factor is percent / 100, or 0 when there is none:
+// the benchmark measures only what the program can be set to.
+static int FindSizeChoiceId(const wchar_t *percentText)
+{
+    wchar_t *end = NULL;
+    const long percent = wcstol(percentText, &end, 10);
+    if (end == percentText || (*end != L'\0' && wcscmp(end, L"%") != 0))
+        return 0;
+    for (const SizeChoice &choice : g_sizeChoices)
+    {
+        if (static_cast<long>(choice.factor * 100.0f + 0.5f) == percent)
+            return choice.id;
+    }
+    return 0;
+}
+
+static double ComputeMilliseconds(LARGE_INTEGER start, LARGE_INTEGER end, LARGE_INTEGER frequency)
+{
+    return static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// Middle value, or the mean of the two middle values; 0 for no values.
+static double ComputeMedian(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    if (values.size() % 2 == 1)
+        return values[middle];
+    return (values[middle - 1] + values[middle]) / 2.0;
+}
+
+static double ReadPeakWorkingSetMib()
+{
+    PROCESS_MEMORY_COUNTERS counters;
+    ZeroMemory(&counters, sizeof(counters));
+    counters.cb = sizeof(counters);
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters)))
+        return 0.0;
+    return static_cast<double>(counters.PeakWorkingSetSize) / BYTES_PER_MIB;
+}
+
+// Prints a file name as UTF-8, so that any name survives a narrow console.
+static void PrintFileName(const wchar_t *name)
+{
+    char utf8[MAX_PATH * 4];
+    if (WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, static_cast<int>(sizeof(utf8)), NULL, NULL) == 0)
+        printf("?");
+    else
+        printf("%s", utf8);
+}
+
+// The pipeline keeps the frame it last decoded as the context's current
+// source; its size is the frame this image needed in memory.
+static HRESULT ReadCurrentFrameSize(UINT *width, UINT *height)
+{
+    *width = 0;
+    *height = 0;
+    if (!g_imaging->currentSource)
+        return E_FAIL;
+    return g_imaging->currentSource->GetSize(width, height);
+}
+
+// Resizes one file and records its time and frame size. The copy must exist
+// afterwards: the pipeline reports success for a failed write, and a write
+// that never happened must not count as a fast image.
+static void MeasureOneImage(const wchar_t *inputPath, const wchar_t *outputPath, const wchar_t *name,
+                            LARGE_INTEGER frequency, BenchmarkTotals *totals)
+{
+    LARGE_INTEGER start = {}, end = {};
+    UINT width = 0, height = 0;
+    wchar_t writtenPath[MAX_PATH];
+
+    // The writer adds ".jpg" to a name whose extension it does not know.
+    HRESULT hr = ComposeWrittenPath(outputPath, writtenPath);
+    if (SUCCEEDED(hr))
+    {
+        DeleteFileW(writtenPath);
+        QueryPerformanceCounter(&start);
+        hr = ResizeImageFile(NULL, inputPath, outputPath);
+        QueryPerformanceCounter(&end);
+    }
+    if (SUCCEEDED(hr) && GetFileAttributesW(writtenPath) == INVALID_FILE_ATTRIBUTES)
+        hr = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (SUCCEEDED(hr))
+        hr = ReadCurrentFrameSize(&width, &height);
+
+    PrintFileName(name);
+    if (FAILED(hr))
+    {
+        printf("  skipped (0x%08lX)\n", static_cast<unsigned long>(hr));
+        ++totals->skippedCount;
+        return;
+    }
+    const double milliseconds = ComputeMilliseconds(start, end, frequency);
+    printf("  %u x %u  %.1f ms\n", width, height, milliseconds);
+    totals->imageMilliseconds.push_back(milliseconds);
+    const UINT64 pixels = static_cast<UINT64>(width) * height;
+    if (pixels > totals->largestFramePixels)
+    {
+        totals->largestFramePixels = pixels;
+        totals->largestFrameWidth = width;
+        totals->largestFrameHeight = height;
+    }
+}
+
+// Offers every file directly inside inputFolder to the pipeline, in listing
+// order, with no pause between them.
+static HRESULT MeasureImageFolder(const wchar_t *inputFolder, const wchar_t *outputFolder, BenchmarkTotals *totals)
+{
+    wchar_t searchPattern[MAX_PATH], inputPath[MAX_PATH], outputPath[MAX_PATH];
+    WIN32_FIND_DATAW entry;
+    LARGE_INTEGER frequency;
+
+    if (!JoinPath(searchPattern, inputFolder, L"\\*", L""))
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    QueryPerformanceFrequency(&frequency);
+    ZeroMemory(&entry, sizeof(entry));
+    HANDLE find = FindFirstFileW(searchPattern, &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return HRESULT_FROM_WIN32(GetLastError());
+    do
+    {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        if (!JoinPath(inputPath, inputFolder, L"\\", entry.cFileName) ||
+            !JoinPath(outputPath, outputFolder, L"\\", entry.cFileName))
+        {
+            ++totals->skippedCount;
+            continue;
+        }
+        MeasureOneImage(inputPath, outputPath, entry.cFileName, frequency, totals);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return S_OK;
+}
+
+static void PrintSummary(const BenchmarkTotals &totals, double baselineMib, double peakMib)
+{
+    double totalMilliseconds = 0.0;
+    for (double milliseconds : totals.imageMilliseconds)
+        totalMilliseconds += milliseconds;
+    const double frameMib = static_cast<double>(totals.largestFramePixels) * 4.0 / BYTES_PER_MIB;
+
+    printf("images: %u\n", static_cast<unsigned>(totals.imageMilliseconds.size()));
+    printf("skipped: %u\n", totals.skippedCount);
+    printf("median ms per image: %.1f\n", ComputeMedian(totals.imageMilliseconds));
+    printf("total ms: %.1f\n", totalMilliseconds);
+    printf("working set before the first image MiB: %.1f\n", baselineMib);
+    printf("peak working set MiB: %.1f\n", peakMib);
+    printf("largest frame: %u x %u\n", totals.largestFrameWidth, totals.largestFrameHeight);
+    printf("largest frame pixels: %llu\n", static_cast<unsigned long long>(totals.largestFramePixels));
+    printf("memory target MiB: %.1f\n", frameMib + MEMORY_ALLOWANCE_MIB);
+}
+
+static void PrintUsage()
+{
+    printf("usage: ResizeBenchmark <input-folder> <output-folder> [percent]\n"
+           "percent is one of the program's size choices: 10, 25, 50, 75, 125, 150 (default 25)\n");
+}
+
+int wmain(int argc, wchar_t **argv)
+{
+    BenchmarkTotals totals;
+    bool comStarted = false;
+    double baselineMib = 0.0;
+    int sizeChoiceId = ID_SIZE_25;
+    int exitCode = 1;
+    HRESULT hr;
+
+    totals.skippedCount = 0;
+    totals.largestFramePixels = 0;
+    totals.largestFrameWidth = 0;
+    totals.largestFrameHeight = 0;
+
+    if (argc < 3 || argc > 4)
+    {
+        PrintUsage();
+        return 2;
+    }
+    if (argc == 4)
+    {
+        sizeChoiceId = FindSizeChoiceId(argv[3]);
+        if (sizeChoiceId == 0)
+        {
+            PrintUsage();
+            return 2;
+        }
+    }
+    // An existing output folder is reused, as the batch reuses "Resized".
+    if (!CreateDirectoryW(argv[2], NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+    {
+        printf("cannot create the output folder (error %lu)\n", GetLastError());
+        return 1;
+    }
+
+    // The same apartment the program's UI thread creates the factory in.
+    hr = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    if (FAILED(hr))
+        goto Cleanup;
+    comStarted = true;
+    CreateImagingContext();
+    if (!g_imaging || !g_imaging->factory)
+    {
+        hr = E_FAIL;
+        goto Cleanup;
+    }
+    ApplySizeChoice(sizeChoiceId);
+    printf("scale: %.0f %%\n", static_cast<double>(g_scaleFactor.load()) * 100.0);
+
+    baselineMib = ReadPeakWorkingSetMib();
+    hr = MeasureImageFolder(argv[1], argv[2], &totals);
+    if (FAILED(hr))
+        goto Cleanup;
+    PrintSummary(totals, baselineMib, ReadPeakWorkingSetMib());
+    exitCode = totals.imageMilliseconds.empty() ? 1 : 0;
+
+Cleanup:
+    if (FAILED(hr))
+        printf("failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+    if (g_imaging)
+    {
+        FreeImagingContext(g_imaging);
+        g_imaging = NULL;
+    }
+    if (comStarted)
+        CoUninitialize();
+    fflush(stdout);
+    return exitCode;
+}

@@ -1,0 +1,345 @@
+#!/usr/bin/env bash
+# Benchmarks the per-image pipeline at 25 % against ImageMagick and libvips
+# on a folder of real photographs, and prints one table.
+#
+# usage: bash tools/benchmark.sh [repetitions]     (as root on Debian 12)
+#
+# Installs what is missing, builds ResizeBenchmark into build-bench/ (its
+# own build tree and Wine prefix, apart from build/), assembles the photo
+# set once into build-bench/photos, then runs every tool over the whole set
+# `repetitions` times (default 5), one repetition of all tools after the
+# other so that drift on a busy machine hits every tool alike.
+#
+# How each tool is timed:
+#   ours          inside the program, per ResizeImageFile call (Wine's own
+#                 start is outside the loop, as it is once per batch);
+#                 memory is the process's peak working set.
+#   the peers     one process per image, wall clock around the process,
+#                 memory its peak RSS (/usr/bin/time %M); each image's time
+#                 therefore includes the peer's process start.
+# Per repetition the median over the images and the total are taken; the
+# table shows the medians of those over the repetitions and the largest
+# peak seen.
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$top"
+repetitions=${1:-5}
+case "$repetitions" in
+'' | *[!0-9]* | 0)
+    echo "usage: $0 [repetitions]" >&2
+    exit 2
+    ;;
+esac
+percent=25
+
+bench_dir=$top/build-bench
+cache_dir=$bench_dir/photo-cache
+photo_dir=$bench_dir/photos
+run_dir=$bench_dir/bench-run
+# The Debian package's own binary, whatever else is earlier on PATH.
+magick_convert=/usr/bin/convert
+
+log() { echo "benchmark: $*" >&2; }
+
+# --- tools --------------------------------------------------------------
+InstallTools() {
+    bash "$top/tools/install-deps.sh"
+    local packages=(libvips-tools imagemagick time) missing=() p
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        log "installing ${missing[*]}"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+BuildBenchmark() {
+    if [ ! -f "$bench_dir/CMakeCache.txt" ]; then
+        cmake -S . -B build-bench -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+    fi
+    cmake --build build-bench --target ResizeBenchmark -j"$(nproc)" >/dev/null
+}
+
+# --- the photo set --------------------------------------------------------
+# Debian's wallpaper packages are the only source of real photographs here.
+# The two Lomiri sets hold seven photographs of 8 megapixels or more (the
+# smallest is an 8-megapixel camera's 3264 x 2448 frame); six
+# more photographs of 6.2 to 6.3 megapixels from the same set are enlarged
+# by 16 % (to 8.3 to 8.5 megapixels, re-encoded at quality 95) so that the
+# set has thirteen images of at least 8 megapixels. The seven are used as
+# shipped, byte for byte; six of them are progressive JPEGs.
+photo_packages=(lomiri-wallpapers-16.04 lomiri-wallpapers-20.04)
+native_photos=(
+    lomiri-wallpapers-16.04/seeding_by_Clements_Engelhardt.jpg
+    lomiri-wallpapers-16.04/Dragonfly_by_Bolly.jpg
+    lomiri-wallpapers-16.04/sunset_by_Aitzol_Berasategi.jpg
+    lomiri-wallpapers-16.04/Bridge_by_Sander_Klootwijk.jpg
+    lomiri-wallpapers-16.04/Wine_by_Jakkub_Mede.jpg
+    lomiri-wallpapers-16.04/picosdeeuropa_by_Aitzol_Berasategi.jpg
+    lomiri-wallpapers-20.04/Kleiber_by_Lukas_Baubkus.jpg
+)
+enlarged_photos=(
+    lomiri-wallpapers-16.04/life_by_Aitzol_Berasategi.jpg
+    lomiri-wallpapers-16.04/aitzgorri_by_Aitzol_Berasategi.jpg
+    lomiri-wallpapers-16.04/friends_by_Aitzol_Berasategi.jpg
+    lomiri-wallpapers-16.04/analogpattern_by_Peter_Nerlich.jpg
+    lomiri-wallpapers-16.04/greentock_by_Peter_Nerlich.jpg
+    lomiri-wallpapers-16.04/free_by_Peter_Nerlich.jpg
+)
+# An 8-megapixel camera's frame, 3264 x 2448; one of the seven is exactly that.
+min_pixels=7990272
+
+PreparePhotos() {
+    # The marker lives beside the folder, not in it: every file in the
+    # folder is timed.
+    [ -f "$bench_dir/photos.complete" ] && return 0
+    local package deb entry source name pixels
+    mkdir -p "$cache_dir/debs"
+    for package in "${photo_packages[@]}"; do
+        if [ -z "$(find "$cache_dir/debs" -name "${package}_*.deb")" ]; then
+            log "fetching $package"
+            # apt needs its package lists; a fresh machine has none yet.
+            apt-cache show "$package" >/dev/null 2>&1 || apt-get update -qq
+            if ! (cd "$cache_dir/debs" && apt-get download -qq "$package"); then
+                log "could not fetch $package"
+                exit 1
+            fi
+        fi
+        deb=$(find "$cache_dir/debs" -name "${package}_*.deb" | head -n 1)
+        rm -rf "${cache_dir:?}/$package"
+        dpkg-deb -x "$deb" "$cache_dir/$package"
+    done
+
+    rm -rf "$photo_dir"
+    mkdir -p "$photo_dir"
+    for entry in "${native_photos[@]}"; do
+        cp "$cache_dir/${entry%%/*}/usr/share/backgrounds/${entry#*/}" "$photo_dir/"
+    done
+    for entry in "${enlarged_photos[@]}"; do
+        source=$cache_dir/${entry%%/*}/usr/share/backgrounds/${entry#*/}
+        name=$(basename "$source" .jpg)
+        "$magick_convert" "$source" -resize 116% -quality 95 "$photo_dir/${name}_x116.jpg"
+    done
+    for package in "${photo_packages[@]}"; do
+        rm -rf "${cache_dir:?}/$package"
+    done
+    for source in "$photo_dir"/*.jpg; do
+        pixels=$(($(vipsheader -f width "$source") * $(vipsheader -f height "$source")))
+        if [ "$pixels" -lt "$min_pixels" ]; then
+            echo "benchmark: $source has only $pixels pixels" >&2
+            exit 1
+        fi
+    done
+    touch "$bench_dir/photos.complete"
+}
+
+# --- Wine -----------------------------------------------------------------
+display_dir=$bench_dir/bench-display
+started_display=""
+started_server=""
+
+StopWine() {
+    if [ -n "$started_server" ]; then
+        wineserver -k 2>/dev/null || true
+    fi
+    if [ -n "$started_display" ]; then
+        QmStopDisplay "$display_dir"
+    fi
+}
+
+StartWine() {
+    # shellcheck source-path=SCRIPTDIR source=wine-env.sh
+    . "$top/tools/wine-env.sh" "$bench_dir"
+    QmEnsurePrefix || { log "could not create the Wine prefix"; exit 1; }
+    if [ -z "${DISPLAY:-}" ] || ! QmDisplayAlive "$DISPLAY"; then
+        QmStartDisplay "$display_dir" || exit 1
+        started_display=1
+    fi
+    trap StopWine EXIT
+    # A persistent server: no program start pays for Wine's own start-up.
+    # It fails when this prefix's server already runs; that one is kept.
+    if wineserver -p </dev/null >/dev/null 2>&1; then
+        started_server=1
+    fi
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
+# --- measuring --------------------------------------------------------------
+NowNs() { date +%s%N; }
+
+# Prints "median total" of the numbers on stdin, one per line, 1 decimal.
+SummarizeMilliseconds() {
+    sort -g | awk '{ v[NR] = $1; s += $1 }
+        END {
+            if (NR == 0) { print "nan nan"; exit }
+            m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+            printf "%.1f %.1f\n", m, s
+        }'
+}
+
+Median() {
+    sort -g | awk '{ v[NR] = $1 }
+        END {
+            if (NR == 0) { print "nan"; exit }
+            printf "%.1f\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+        }'
+}
+
+Maximum() { sort -g | tail -n 1; }
+
+# RunPeer <tool> <rep> <command template...>: runs the command once per
+# photo; in the template @IN@, @OUT@, @W@ and @H@ stand for the input, the
+# output and the target size.
+RunPeer() {
+    local tool=$1 rep=$2
+    shift 2
+    local out_dir=$run_dir/out-$tool photo name width height target_w target_h t0 t1 peak_kib=0 kib a
+    local args=()
+    local ms_file=$run_dir/$tool.rep$rep.ms
+    rm -rf "$out_dir"
+    mkdir -p "$out_dir"
+    : >"$ms_file"
+    for photo in "$photo_dir"/*.jpg; do
+        name=$(basename "$photo")
+        width=$(vipsheader -f width "$photo")
+        height=$(vipsheader -f height "$photo")
+        target_w=$(((width * percent + 50) / 100))
+        target_h=$(((height * percent + 50) / 100))
+        args=()
+        for a in "$@"; do
+            a=${a//@IN@/$photo}
+            a=${a//@OUT@/$out_dir/$name}
+            a=${a//@W@/$target_w}
+            a=${a//@H@/$target_h}
+            args+=("$a")
+        done
+        t0=$(NowNs)
+        /usr/bin/time -f "%M" -o "$run_dir/time.out" "${args[@]}" >/dev/null
+        t1=$(NowNs)
+        awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", (b - a) / 1e6 }' >>"$ms_file"
+        kib=$(tail -n 1 "$run_dir/time.out")
+        [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib
+    done
+    awk -v k="$peak_kib" 'BEGIN { printf "%.1f\n", k / 1024 }' >"$run_dir/$tool.rep$rep.peak"
+}
+
+# Our program over the whole folder in one process.
+RunOurs() {
+    local rep=$1 out_dir=$run_dir/out-quillmere report
+    report=$run_dir/quillmere.rep$rep.txt
+    rm -rf "$out_dir"
+    mkdir -p "$out_dir"
+    /usr/bin/time -f "%M" -o "$run_dir/time.out" \
+        wine "$bench_dir/tools/ResizeBenchmark.exe" "$(winepath -w "$photo_dir")" "$(winepath -w "$out_dir")" "$percent" \
+        </dev/null >"$report" 2>/dev/null || { cat "$report" >&2; log "ResizeBenchmark failed"; exit 1; }
+    tr -d '\r' <"$report" | awk '/ ms$/ { print $(NF - 1) }' >"$run_dir/quillmere.rep$rep.ms"
+    tr -d '\r' <"$report" | awk -F': ' '/^peak working set MiB:/ { print $2 }' >"$run_dir/quillmere.rep$rep.peak"
+    awk -v k="$(tail -n 1 "$run_dir/time.out")" 'BEGIN { printf "%.1f\n", k / 1024 }' >"$run_dir/quillmere.rep$rep.rss"
+}
+
+# Every tool must have written every image at the target size (+-1 pixel
+# for the tools' own rounding); a tool that skipped work would look fast.
+CheckOutputs() {
+    local tool photo name width height got_w got_h bad=0
+    for tool in "${tools[@]}"; do
+        for photo in "$photo_dir"/*.jpg; do
+            name=$(basename "$photo")
+            width=$(vipsheader -f width "$photo")
+            height=$(vipsheader -f height "$photo")
+            if [ ! -f "$run_dir/out-$tool/$name" ]; then
+                log "$tool wrote no $name"
+                bad=1
+                continue
+            fi
+            got_w=$(vipsheader -f width "$run_dir/out-$tool/$name")
+            got_h=$(vipsheader -f height "$run_dir/out-$tool/$name")
+            if [ $((got_w * 100 - width * percent)) -lt -100 ] || [ $((got_w * 100 - width * percent)) -gt 100 ] ||
+                [ $((got_h * 100 - height * percent)) -lt -100 ] || [ $((got_h * 100 - height * percent)) -gt 100 ]; then
+                log "$tool wrote $name at ${got_w}x${got_h}"
+                bad=1
+            fi
+        done
+    done
+    [ "$bad" -eq 0 ] || exit 1
+}
+
+# --- main -------------------------------------------------------------------
+InstallTools
+BuildBenchmark
+PreparePhotos
+StartWine
+rm -rf "$run_dir"
+mkdir -p "$run_dir"
+
+tools=(quillmere vipsthumbnail vipsthumbnail-1t vips-resize imagemagick)
+declare -A label=(
+    [quillmere]="Quillmere (WIC)"
+    [vipsthumbnail]="vipsthumbnail"
+    [vipsthumbnail-1t]="vipsthumbnail, 1 thread"
+    [vips-resize]="vips resize"
+    [imagemagick]="ImageMagick convert"
+)
+
+photo_count=$(find "$photo_dir" -maxdepth 1 -name '*.jpg' | wc -l)
+log "$photo_count photos, $repetitions repetitions, scale $percent %"
+for rep in $(seq 1 "$repetitions"); do
+    log "repetition $rep"
+    RunOurs "$rep"
+    RunPeer vipsthumbnail "$rep" vipsthumbnail @IN@ -s @W@x@H@ -o "@OUT@[Q=95]"
+    # Ours runs on one thread; this row shows how much of libvips' lead is its second thread.
+    RunPeer vipsthumbnail-1t "$rep" env VIPS_CONCURRENCY=1 vipsthumbnail @IN@ -s @W@x@H@ -o "@OUT@[Q=95]"
+    RunPeer vips-resize "$rep" vips resize @IN@ "@OUT@[Q=95]" 0.25
+    RunPeer imagemagick "$rep" "$magick_convert" @IN@ -resize "$percent%" -quality 95 @OUT@
+done
+CheckOutputs
+
+# Per tool: median over repetitions of each repetition's median and total.
+declare -A median total peak
+for tool in "${tools[@]}"; do
+    per_rep=$run_dir/$tool.per-rep
+    : >"$per_rep"
+    for rep in $(seq 1 "$repetitions"); do
+        SummarizeMilliseconds <"$run_dir/$tool.rep$rep.ms" >>"$per_rep"
+    done
+    median[$tool]=$(awk '{ print $1 }' "$per_rep" | Median)
+    total[$tool]=$(awk '{ print $2 }' "$per_rep" | Median)
+    peak[$tool]=$(cat "$run_dir/$tool".rep*.peak | Maximum)
+done
+
+last_report=$run_dir/quillmere.rep$repetitions.txt
+frame=$(tr -d '\r' <"$last_report" | awk -F': ' '/^largest frame:/ { print $2 }')
+frame_pixels=$(tr -d '\r' <"$last_report" | awk -F': ' '/^largest frame pixels:/ { print $2 }')
+baseline=$(tr -d '\r' <"$last_report" | awk -F': ' '/^working set before the first image MiB:/ { print $2 }')
+memory_target=$(awk -v p="$frame_pixels" 'BEGIN { printf "%.1f\n", p * 4 / 1048576 + 40 }')
+ours_rss=$(cat "$run_dir"/quillmere.rep*.rss | Maximum)
+
+Ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+echo
+megapixels=$(for photo in "$photo_dir"/*.jpg; do
+    echo $(($(vipsheader -f width "$photo") * $(vipsheader -f height "$photo")))
+done | sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.1f to %.1f", lo / 1e6, hi / 1e6 }')
+echo "$photo_count JPEG photos ($megapixels MP), scale $percent %, $repetitions repetitions, $(nproc) cores"
+echo
+printf '| %-23s | %15s | %10s | %13s | %29s |\n' "tool" "median ms/image" "total ms" "peak mem MiB" "ours/tool: median, total, mem"
+printf '|%s|%s|%s|%s|%s|\n' "-------------------------" "----------------:" "-----------:" "--------------:" "-------------------------------:"
+for tool in "${tools[@]}"; do
+    if [ "$tool" = quillmere ]; then
+        ratios="-"
+    else
+        ratios="$(Ratio "${median[quillmere]}" "${median[$tool]}"), $(Ratio "${total[quillmere]}" "${total[$tool]}"), $(Ratio "${peak[quillmere]}" "${peak[$tool]}")"
+    fi
+    printf '| %-23s | %15s | %10s | %13s | %29s |\n' "${label[$tool]}" "${median[$tool]}" "${total[$tool]}" "${peak[$tool]}" "$ratios"
+done
+echo
+echo "ours: working set before the first image $baseline MiB; peak RSS of the Wine process $ours_rss MiB (/usr/bin/time)"
+echo "largest decoded frame: $frame = $frame_pixels pixels"
+
+time_met=$(awk -v a="${median[quillmere]}" -v b="${median[vipsthumbnail]}" 'BEGIN { print (a <= b) ? "met" : "NOT met" }')
+memory_met=$(awk -v a="${peak[quillmere]}" -v b="$memory_target" 'BEGIN { print (a <= b) ? "met" : "NOT met" }')
+echo "target time:   median ${median[quillmere]} ms <= vipsthumbnail ${median[vipsthumbnail]} ms: $time_met"
+echo "target memory: peak ${peak[quillmere]} MiB <= frame x 4 B + 40 MiB = $memory_target MiB: $memory_met"
