@@ -10,8 +10,7 @@
 
 std::atomic<DWORD> g_workerThreadId(0);
 
-// dst = a + b + c, or false when it does not fit MAX_PATH (dst then untouched).
-static bool JoinPath(wchar_t (&dst)[MAX_PATH], const wchar_t *a, const wchar_t *b, const wchar_t *c = L"")
+bool JoinPath(wchar_t (&dst)[MAX_PATH], const wchar_t *a, const wchar_t *b, const wchar_t *c)
 {
     const size_t lengthA = wcslen(a), lengthB = wcslen(b), lengthC = wcslen(c);
     if (lengthA + lengthB + lengthC >= MAX_PATH)

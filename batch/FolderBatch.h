@@ -27,6 +27,10 @@ void ResizeFolder(HWND window);
 // every entry into it, paced and stopping at the quit flag.
 void WalkImageFolder(HWND window, const wchar_t *folderPath);
 
+// dst = a + b + c, or false, leaving dst untouched, when the result would
+// not fit MAX_PATH: paths are never cut short.
+bool JoinPath(wchar_t (&dst)[MAX_PATH], const wchar_t *a, const wchar_t *b, const wchar_t *c = L"");
+
 // Asks the worker's folder browser, if one is open, to close as if the user
 // had cancelled it. Called by the UI thread at shutdown.
 void CancelFolderBrowser();

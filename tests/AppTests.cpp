@@ -184,21 +184,12 @@ protected:
         ReleaseDC(window, dc);
         return colour;
     }
-    COLORREF EmblemPixel(int x, int y)
-    {
-        HDC dc = CreateCompatibleDC(NULL);
-        HGDIOBJ old = SelectObject(dc, emblem);
-        COLORREF colour = GetPixel(dc, x, y);
-        SelectObject(dc, old);
-        DeleteDC(dc);
-        return colour;
-    }
     void ExpectEmblemOnWhite()
     {
         EXPECT_EQ(0, g_lastPaintResult);
         const int points[][2] = {{0, 0}, {64, 64}, {30, 100}, {100, 30}, {127, 127}};
         for (const auto &p : points)
-            EXPECT_EQ(EmblemPixel(p[0], p[1]), WindowPixel(p[0], p[1])) << p[0] << "," << p[1];
+            EXPECT_EQ(BitmapPixel(emblem, p[0], p[1]), WindowPixel(p[0], p[1])) << p[0] << "," << p[1];
         EXPECT_EQ(RGB(255, 255, 255), WindowPixel(200, 100));
         EXPECT_EQ(RGB(255, 255, 255), WindowPixel(60, 150));
     }

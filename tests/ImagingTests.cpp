@@ -42,18 +42,6 @@ struct ScratchContext
     }
 };
 
-// The colour at (x, y) as the screen would show it, read through a DC so
-// that it is independent of the bitmap's row order in memory.
-COLORREF ScreenPixel(HBITMAP bitmap, int x, int y)
-{
-    HDC dc = CreateCompatibleDC(NULL);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    COLORREF colour = GetPixel(dc, x, y);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    return colour;
-}
-
 UINT Quadrants(UINT x, UINT y)
 {
     // Red top-left, green top-right, blue bottom-left, white bottom-right of an 8 x 4 image.
@@ -189,8 +177,8 @@ TEST(TopDownDib, FirstRowInMemoryIsTheTopRow)
     // The first pixel in memory must show at the top-left corner.
     static_cast<UINT *>(bits)[0] = 0x00FF0000; // BGRX: red
     GdiFlush();
-    EXPECT_EQ(RGB(255, 0, 0), ScreenPixel(bitmap, 0, 0));
-    EXPECT_EQ(RGB(0, 0, 0), ScreenPixel(bitmap, 0, 2));
+    EXPECT_EQ(RGB(255, 0, 0), BitmapPixel(bitmap, 0, 0));
+    EXPECT_EQ(RGB(0, 0, 0), BitmapPixel(bitmap, 0, 2));
     DeleteObject(bitmap);
 }
 
@@ -219,8 +207,8 @@ TEST(PreviewBitmap, HoldsThePixelsTopRowFirst)
     EXPECT_EQ(0x00FF00u, pixels[7] & 0xFFFFFF) << "top-right";
     EXPECT_EQ(0x0000FFu, pixels[3 * 8] & 0xFFFFFF) << "bottom-left";
     EXPECT_EQ(0xFFFFFFu, pixels[3 * 8 + 7] & 0xFFFFFF) << "bottom-right";
-    EXPECT_EQ(RGB(255, 0, 0), ScreenPixel(scratch.context.previewBitmap, 0, 0)) << "top-left on screen";
-    EXPECT_EQ(RGB(0, 0, 255), ScreenPixel(scratch.context.previewBitmap, 0, 3)) << "bottom-left on screen";
+    EXPECT_EQ(RGB(255, 0, 0), BitmapPixel(scratch.context.previewBitmap, 0, 0)) << "top-left on screen";
+    EXPECT_EQ(RGB(0, 0, 255), BitmapPixel(scratch.context.previewBitmap, 0, 3)) << "bottom-left on screen";
 }
 
 TEST(PreviewBitmap, IsReplacedByTheNextPreview)

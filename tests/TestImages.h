@@ -58,6 +58,9 @@ HRESULT ProbeImageFile(const std::wstring &path, GUID *container, UINT *width, U
 std::wstring MakeTempFolder(const wchar_t *tag);
 void RemoveTree(const std::wstring &folder);
 
+// The colour at (x, y) of a bitmap as a DC shows it, whatever its row order in memory.
+COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
+
 bool FileExists(const std::wstring &path);
 std::vector<BYTE> ReadFileBytes(const std::wstring &path);
 bool WriteFileBytes(const std::wstring &path, const void *data, size_t size);

@@ -11,6 +11,7 @@
 // context's bitmap, but nothing paints it.
 
 #include "batch/ImageWriter.h"
+#include "batch/FolderBatch.h"
 #include "batch/ResizePipeline.h"
 #include "batch/ResizeSettings.h"
 #include "imaging/ImagingContext.h"
@@ -38,18 +39,6 @@ struct BenchmarkTotals
     UINT largestFrameWidth;
     UINT largestFrameHeight;
 };
-
-// dst = a + b + c, or false when it does not fit MAX_PATH (dst then untouched).
-static bool JoinPath(wchar_t (&dst)[MAX_PATH], const wchar_t *a, const wchar_t *b, const wchar_t *c)
-{
-    const size_t lengthA = wcslen(a), lengthB = wcslen(b), lengthC = wcslen(c);
-    if (lengthA + lengthB + lengthC >= MAX_PATH)
-        return false;
-    wmemcpy(dst, a, lengthA);
-    wmemcpy(dst + lengthA, b, lengthB);
-    wmemcpy(dst + lengthA + lengthB, c, lengthC + 1);
-    return true;
-}
 
 // The size choice whose factor is percent / 100, or 0 when there is none:
 // the benchmark measures only what the program can be set to.
