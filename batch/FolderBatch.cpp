@@ -1,5 +1,6 @@
 #include "FolderBatch.h"
 
+#include "ImageWriter.h"
 #include "ResizePipeline.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/SharedFlags.h"
@@ -71,6 +72,7 @@ void WalkImageFolder(HWND window, const wchar_t *folderPath)
     if (!JoinPath(outputFolder, folderPath, L"\\Resized") || !JoinPath(searchPattern, folderPath, L"\\*.*"))
         return;
     _wmkdir(outputFolder); // an existing "Resized" is used again
+    DeleteLeftoverTempFiles(outputFolder);
     SetCurrentDirectoryW(folderPath);
 
     ZeroMemory(&entry, sizeof(entry));
@@ -108,6 +110,12 @@ void WalkImageFolder(HWND window, const wchar_t *folderPath)
         lastMark = now;
     } while (FindNextFileW(find, &entry));
     FindClose(find);
+
+    // The last frame holds its file open; the preview already has its
+    // pixels, so let go of it rather than keep the user's photo locked
+    // for as long as the program stays open.
+    if (g_imaging)
+        SafeRelease(&g_imaging->currentSource);
 }
 
 void ResizeFolder(HWND window)

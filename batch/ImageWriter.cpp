@@ -1,11 +1,17 @@
 #include "ImageWriter.h"
 
+#include <stdio.h>
 #include <wchar.h>
+#include <wctype.h>
 
 namespace
 {
 // Rows handed to the encoder per WriteSource call.
 const UINT WRITE_BAND_ROWS = 64;
+
+// Prefix of the temporary files; GetTempFileNameW adds up to four hex
+// digits and ".tmp".
+const wchar_t TEMP_PREFIX[] = L"qmw";
 
 struct ExtensionRow
 {
@@ -94,6 +100,43 @@ static HRESULT GetFolderOf(const wchar_t *path, wchar_t (&folder)[MAX_PATH])
     return S_OK;
 }
 
+// True for the names GetTempFileNameW makes with our prefix: qmwXXXX.tmp.
+static bool IsOurTempFileName(const wchar_t *name)
+{
+    const size_t prefix = wcslen(TEMP_PREFIX), length = wcslen(name);
+    if (length < prefix + 1 + 4 || length > prefix + 4 + 4 || _wcsnicmp(name, TEMP_PREFIX, prefix) != 0 ||
+        _wcsicmp(name + length - 4, L".tmp") != 0)
+        return false;
+    for (size_t i = prefix; i < length - 4; ++i)
+        if (!iswxdigit(name[i]))
+            return false;
+    return true;
+}
+
+void DeleteLeftoverTempFiles(const wchar_t *outputFolder)
+{
+    wchar_t pattern[MAX_PATH], path[MAX_PATH];
+    const size_t length = wcslen(outputFolder);
+    if (length + 10 >= MAX_PATH)
+        return;
+    swprintf(pattern, MAX_PATH, L"%ls\\%ls*.tmp", outputFolder, TEMP_PREFIX);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do
+    {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsOurTempFileName(entry.cFileName))
+            continue;
+        if (length + 1 + wcslen(entry.cFileName) < MAX_PATH)
+        {
+            swprintf(path, MAX_PATH, L"%ls\\%ls", outputFolder, entry.cFileName);
+            DeleteFileW(path);
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
 HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath)
 {
     IWICStream *stream = NULL;
@@ -126,7 +169,7 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
         goto Cleanup;
     // The temporary file lives in the output folder so that the final move
     // is a rename on one volume.
-    if (!GetTempFileNameW(folder, L"qmw", 0, tempPath))
+    if (!GetTempFileNameW(folder, TEMP_PREFIX, 0, tempPath))
     {
         hr = HRESULT_FROM_WIN32(GetLastError());
         tempPath[0] = L'\0';
