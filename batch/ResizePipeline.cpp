@@ -81,14 +81,9 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     if (FAILED(hr))
         goto Cleanup;
 
-    SafeRelease(&context->currentSource);
-    hr = frame->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(&context->currentSource));
-    if (FAILED(hr))
-    {
-        context->currentSource = NULL;
-        goto Cleanup;
-    }
-    hr = context->currentSource->GetSize(&width, &height);
+    // The full-size result is scaled from the whole frame, made the current
+    // source once more.
+    hr = SetCurrentSource(context, frame, &width, &height);
     if (FAILED(hr))
         goto Cleanup;
 

@@ -74,20 +74,24 @@ void ComputePreviewSize(UINT width, UINT height, UINT *previewWidth, UINT *previ
     }
 }
 
-IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame)
+HRESULT SetCurrentSource(ImagingContext *context, IWICBitmapFrameDecode *frame, UINT *width, UINT *height)
 {
-    IWICBitmapSource *preview = NULL;
-    UINT width = 0, height = 0, previewWidth = 0, previewHeight = 0;
-
     SafeRelease(&context->currentSource);
     HRESULT hr = frame->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(&context->currentSource));
     if (FAILED(hr))
     {
         context->currentSource = NULL;
-        return NULL;
+        return hr;
     }
-    hr = context->currentSource->GetSize(&width, &height);
-    if (FAILED(hr))
+    return context->currentSource->GetSize(width, height);
+}
+
+IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame)
+{
+    IWICBitmapSource *preview = NULL;
+    UINT width = 0, height = 0, previewWidth = 0, previewHeight = 0;
+
+    if (FAILED(SetCurrentSource(context, frame, &width, &height)))
         return NULL;
 
     ComputePreviewSize(width, height, &previewWidth, &previewHeight);

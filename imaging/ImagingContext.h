@@ -44,6 +44,10 @@ void CreateImagingContext();
 // Releases everything the context holds and frees the record.
 void FreeImagingContext(ImagingContext *context);
 
+// Makes frame (as a bitmap source) the context's current source, releasing
+// the one before, and reads its size. On failure currentSource may be NULL.
+HRESULT SetCurrentSource(ImagingContext *context, IWICBitmapFrameDecode *frame, UINT *width, UINT *height);
+
 // The fit rule: the preview size of a W x H frame inside the preview box.
 // A side may come out 0 for extreme shapes; nothing clamps it.
 void ComputePreviewSize(UINT width, UINT height, UINT *previewWidth, UINT *previewHeight);

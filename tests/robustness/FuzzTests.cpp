@@ -70,18 +70,6 @@ unsigned __stdcall Watchdog(void *stop)
     return 0;
 }
 
-uint32_t Crc32(const BYTE *data, size_t size)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i)
-    {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
 // Recomputes every PNG chunk's CRC, so that damage inside a chunk reaches
 // the decoder instead of being stopped by the checksum.
 void FixPngChecksums(std::vector<BYTE> &bytes)

@@ -17,18 +17,6 @@ namespace
 const DWORD WALK_LIMIT_MS = 60000;
 const UINT GOOD_WIDTH = 40, GOOD_HEIGHT = 30;
 
-uint32_t Crc32(const BYTE *data, size_t size)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i)
-    {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
 void PutBigEndian32(BYTE *at, uint32_t value)
 {
     at[0] = static_cast<BYTE>(value >> 24);
