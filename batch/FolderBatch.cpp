@@ -47,6 +47,18 @@ static bool IsDotEntry(const wchar_t *name)
     return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
+// GetFullPathNameW drops a trailing dot or space (a name made on another
+// system), which would name a different file. Rebuilds fullPath as an exact
+// "\\?\" path to the listed name; false when that does not fit.
+static bool UseExactName(wchar_t (&fullPath)[MAX_PATH], wchar_t *filePart, const wchar_t *listedName)
+{
+    wchar_t folder[MAX_PATH];
+    *filePart = L'\0';
+    const bool isUnc = wcsncmp(fullPath, L"\\\\", 2) == 0;
+    wcscpy(folder, isUnc ? fullPath + 1 : fullPath); // "\\server\share\" becomes "\server\share\"
+    return JoinPath(fullPath, isUnc ? L"\\\\?\\UNC" : L"\\\\?\\", folder, listedName);
+}
+
 // Waits until PACING_MS have passed since lastMark, in 1 ms sleeps, leaving
 // early on a quit request. Returns the last clock reading.
 static DWORD WaitForPacing(DWORD lastMark)
@@ -94,7 +106,9 @@ void WalkImageFolder(HWND window, const wchar_t *folderPath)
         // than write it under a cut-down name.
         if (length >= MAX_PATH || !filePart)
             continue;
-        if (!JoinPath(outputPath, outputFolder, L"\\", filePart))
+        if (wcscmp(filePart, entry.cFileName) != 0 && !UseExactName(fullPath, filePart, entry.cFileName))
+            continue;
+        if (!JoinPath(outputPath, outputFolder, L"\\", entry.cFileName))
             continue;
 
         if (g_quitRequested)
