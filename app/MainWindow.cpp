@@ -33,10 +33,11 @@ void RegisterMainWindowClass(HINSTANCE instance)
 bool CreateMainWindow(HINSTANCE instance, int showState)
 {
     g_hInstance = instance;
-    // The frame's true thickness (padded borders included) is known only to
-    // the system, so let it size the window around the client area.
+    // The client area is exactly the preview box. The frame's true thickness
+    // (padded borders included) is known only to the system, so let it size
+    // the window around the client area.
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
-    RECT frame = {0, 0, CLIENT_WIDTH, CLIENT_HEIGHT};
+    RECT frame = {0, 0, PREVIEW_BOX_WIDTH, PREVIEW_BOX_HEIGHT};
     AdjustWindowRectEx(&frame, style, TRUE, 0);
 
     HWND window = CreateWindowExW(0, g_windowClassName, g_titleText, style, CW_USEDEFAULT, CW_USEDEFAULT,

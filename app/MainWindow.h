@@ -4,10 +4,6 @@
 
 #include <windows.h>
 
-// Size of the client area, which is also the preview box.
-const int CLIENT_WIDTH = 284;
-const int CLIENT_HEIGHT = 160;
-
 extern HINSTANCE g_hInstance; // module whose resources are loaded; set once at start-up, UI thread
 
 // The GUI entry point; returns the process exit status.

@@ -12,7 +12,8 @@
 
 #include <atomic>
 
-// Size of the main window's client area, into which previews are fitted.
+// The preview box, into which previews are fitted; the main window's client
+// area is made exactly this size.
 const UINT PREVIEW_BOX_WIDTH = 284;
 const UINT PREVIEW_BOX_HEIGHT = 160;
 

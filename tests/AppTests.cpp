@@ -155,7 +155,7 @@ protected:
         windowClass.hInstance = g_hInstance;
         windowClass.lpszClassName = L"QmPainterTest";
         RegisterClassW(&windowClass);
-        RECT frame = {0, 0, CLIENT_WIDTH, CLIENT_HEIGHT};
+        RECT frame = {0, 0, PREVIEW_BOX_WIDTH, PREVIEW_BOX_HEIGHT};
         AdjustWindowRectEx(&frame, WS_POPUP, FALSE, 0);
         window = CreateWindowExW(WS_EX_TOPMOST, L"QmPainterTest", L"paint", WS_POPUP | WS_VISIBLE, 0, 0,
                                  frame.right - frame.left, frame.bottom - frame.top, NULL, NULL, g_hInstance, NULL);

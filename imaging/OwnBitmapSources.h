@@ -1,0 +1,62 @@
+// Bitmap sources of the program's own, for what the platform's WIC cannot
+// be relied on to do: hold pixels in memory with 64-bit offsets, and lay a
+// premultiplied image onto white.
+//
+// Each is a plain reference-counted IWICBitmapSource; callers hold and
+// release them like any other. They check every CopyPixels request (the
+// rectangle inside the image, the stride and buffer large enough, all in
+// 64-bit arithmetic) before touching a byte.
+#pragma once
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <atomic>
+
+// The fixed part of a source: identity, reference count, size, format and
+// resolution. A derived source supplies CopyPixels.
+class OwnBitmapSource : public IWICBitmapSource
+{
+public:
+    OwnBitmapSource(UINT width, UINT height, REFWICPixelFormatGUID format, double dpiX, double dpiY);
+    virtual ~OwnBitmapSource() {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void **object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetSize(UINT *width, UINT *height) override;
+    STDMETHODIMP GetPixelFormat(WICPixelFormatGUID *format) override;
+    STDMETHODIMP GetResolution(double *dpiX, double *dpiY) override;
+    STDMETHODIMP CopyPalette(IWICPalette *palette) override;
+
+protected:
+    // Resolves a CopyPixels request: *rect becomes the requested rectangle
+    // (NULL: the whole image) once it, the stride and the buffer size are
+    // known to be sound for pixels of bytesPerPixel.
+    HRESULT CheckCopyRequest(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer,
+                             UINT bytesPerPixel, WICRect *rect) const;
+
+    const UINT m_width, m_height;
+    const WICPixelFormatGUID m_format;
+    const double m_dpiX, m_dpiY;
+
+private:
+    std::atomic<ULONG> m_references;
+};
+
+// Bytes of a width x height image of bytesPerPixel, or false when that
+// does not fit size_t.
+bool ComputeImageBytes(UINT width, UINT height, UINT bytesPerPixel, size_t *bytes);
+
+// A width x height image in memory of the program's own, rows top first,
+// bytesPerPixel x width bytes apart (whole bytes per pixel only). *pixels
+// receives the memory, for the caller to fill before handing the source
+// on. Fails with E_OUTOFMEMORY when the memory cannot be had or its size
+// does not fit size_t.
+HRESULT CreateMemoryBitmapSource(UINT width, UINT height, REFWICPixelFormatGUID format, UINT bytesPerPixel,
+                                 double dpiX, double dpiY, IWICBitmapSource **source, BYTE **pixels);
+
+// A 32bpp BGR view of a 32bpp PBGRA source laid onto white: a fully
+// transparent pixel comes out white, an opaque one as it is. Holds its own
+// reference to premultiplied.
+HRESULT CreateWhiteBackedSource(IWICBitmapSource *premultiplied, IWICBitmapSource **opaque);
