@@ -1,5 +1,8 @@
 #include "ImageWriter.h"
 
+#include "imaging/OwnBitmapSources.h"
+#include "imaging/Transparency.h"
+
 #include <stdio.h>
 #include <wchar.h>
 #include <wctype.h>
@@ -68,17 +71,32 @@ HRESULT ComposeWrittenPath(const wchar_t *outputPath, wchar_t (&writtenPath)[MAX
     return S_OK;
 }
 
-HRESULT WriteJpegQualityOption(IPropertyBag2 *options)
+// Writes one named encoder option; every other member of its description
+// stays zero.
+static HRESULT WriteEncoderOption(IPropertyBag2 *options, const wchar_t *name, VARIANT *value)
 {
     PROPBAG2 option;
     ZeroMemory(&option, sizeof(option));
-    option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+    option.pstrName = const_cast<LPOLESTR>(name);
+    return options->Write(1, &option, value);
+}
 
+HRESULT WriteJpegQualityOption(IPropertyBag2 *options)
+{
     VARIANT value;
     VariantInit(&value);
     value.vt = VT_R4;
     value.fltVal = 0.95f;
-    return options->Write(1, &option, &value);
+    return WriteEncoderOption(options, L"ImageQuality", &value);
+}
+
+HRESULT WriteBitmapAlphaOption(IPropertyBag2 *options)
+{
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BOOL;
+    value.boolVal = VARIANT_TRUE;
+    return WriteEncoderOption(options, L"EnableV5Header32bppBGRA", &value);
 }
 
 // The folder part of path (everything before the last separator), or ".".
@@ -143,6 +161,7 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     IWICBitmapEncoder *encoder = NULL;
     IWICBitmapFrameEncode *frame = NULL;
     IPropertyBag2 *options = NULL;
+    IWICBitmapSource *written = NULL;
     wchar_t writtenPath[MAX_PATH];
     wchar_t folder[MAX_PATH];
     wchar_t tempPath[MAX_PATH] = L"";
@@ -151,6 +170,7 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     WICPixelFormatGUID pixelFormat;
     WICRect rect;
     DWORD attributes;
+    bool hasAlpha = false, wantsOptions = false;
     const OutputFormat format = LookUpOutputFormat(outputPath);
 
     HRESULT hr = ComposeWrittenPath(outputPath, writtenPath);
@@ -189,15 +209,22 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     if (FAILED(hr))
         goto Cleanup;
 
-    hr = encoder->CreateNewFrame(&frame, format.jpegQuality ? &options : NULL);
+    hr = source->GetPixelFormat(&pixelFormat);
+    if (FAILED(hr))
+        goto Cleanup;
+    hasAlpha = IsPbgra32Format(pixelFormat);
+    // A bitmap keeps alpha only in the version 5 header, which its encoder
+    // writes when asked; an opaque image keeps the plain header it had.
+    wantsOptions = format.jpegQuality || (hasAlpha && IsEqualGUID(format.container, GUID_ContainerFormatBmp));
+    hr = encoder->CreateNewFrame(&frame, wantsOptions ? &options : NULL);
     if (FAILED(hr))
         goto Cleanup;
     if (format.jpegQuality)
-    {
         hr = WriteJpegQualityOption(options);
-        if (FAILED(hr))
-            goto Cleanup;
-    }
+    else if (wantsOptions)
+        hr = WriteBitmapAlphaOption(options);
+    if (FAILED(hr))
+        goto Cleanup;
     hr = frame->Initialize(options);
     if (FAILED(hr))
         goto Cleanup;
@@ -222,10 +249,23 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     hr = frame->SetResolution(dpiX, dpiY);
     if (FAILED(hr))
         goto Cleanup;
-    hr = source->GetPixelFormat(&pixelFormat);
+    if (hasAlpha)
+        pixelFormat = GUID_WICPixelFormat32bppBGRA;
+    hr = frame->SetPixelFormat(&pixelFormat);
     if (FAILED(hr))
         goto Cleanup;
-    hr = frame->SetPixelFormat(&pixelFormat);
+    // What the encoder answers decides: it keeps alpha, and gets straight
+    // BGRA, or it does not, and gets the image laid onto white, so that a
+    // transparent pixel never shows the colour stored under it.
+    if (hasAlpha && IsEqualGUID(pixelFormat, GUID_WICPixelFormat32bppBGRA))
+        hr = CreateStraightAlphaSource(context->factory, source, &written);
+    else if (hasAlpha)
+        hr = CreateWhiteBackedSource(source, &written);
+    else
+    {
+        written = source;
+        written->AddRef();
+    }
     if (FAILED(hr))
         goto Cleanup;
 
@@ -238,7 +278,7 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
         rect.Y = static_cast<INT>(y);
         rect.Width = static_cast<INT>(width);
         rect.Height = static_cast<INT>(height - y < WRITE_BAND_ROWS ? height - y : WRITE_BAND_ROWS);
-        hr = frame->WriteSource(source, &rect);
+        hr = frame->WriteSource(written, &rect);
         if (FAILED(hr))
             goto Cleanup;
     }
@@ -248,6 +288,7 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     hr = encoder->Commit();
 
 Cleanup:
+    SafeRelease(&written);
     SafeRelease(&frame);
     SafeRelease(&encoder);
     SafeRelease(&stream);

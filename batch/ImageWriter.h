@@ -29,11 +29,16 @@ HRESULT ComposeWrittenPath(const wchar_t *outputPath, wchar_t (&writtenPath)[MAX
 // Writes image quality 0.95 (VT_R4) into a JPEG frame encoder's options.
 HRESULT WriteJpegQualityOption(IPropertyBag2 *options);
 
+// Asks a bitmap frame encoder to keep alpha (the version 5 header).
+HRESULT WriteBitmapAlphaOption(IPropertyBag2 *options);
+
 // Deletes the temporary files that a writer stopped mid-write (a killed
 // process, a power cut) left in outputFolder. Files still open in a
 // running writer refuse deletion and are left alone.
 void DeleteLeftoverTempFiles(const wchar_t *outputFolder);
 
 // Encodes source (whole image, its size, resolution and pixel format) into
-// outputPath. Only the context's factory is used; source is not released.
+// outputPath. A 32bpp PBGRA source keeps its alpha where the encoder takes
+// 32bpp BGRA and is laid onto white where it does not. Only the context's
+// factory is used; source is not released.
 HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath);

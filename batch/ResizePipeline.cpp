@@ -3,6 +3,8 @@
 #include "ImageWriter.h"
 #include "ResizeSettings.h"
 #include "imaging/ImagingContext.h"
+#include "imaging/Orientation.h"
+#include "imaging/Transparency.h"
 
 #include <math.h>
 #include <string.h>
@@ -53,7 +55,11 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     IWICBitmapFrameDecode *frame = NULL;
     IWICBitmapSource *preview = NULL;
     IWICBitmapSource *scaled = NULL;
+    IWICBitmapSource *upright = NULL;
     UINT width = 0, height = 0, targetWidth = 0, targetHeight = 0;
+    UINT orientation = ORIENTATION_UPRIGHT;
+    bool hasAlpha = false, swaps = false;
+    GUID container;
     WICPixelFormatGUID format;
     float scale;
 
@@ -66,7 +72,13 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
         hr = decoder->GetFrame(0, &frame);
     if (SUCCEEDED(hr))
     {
-        preview = BuildPreviewSource(context, frame);
+        // The platform's decoders hand over the pixels as stored; the tag
+        // says how they are meant to be shown.
+        if (SUCCEEDED(decoder->GetContainerFormat(&container)))
+            orientation = ReadFileOrientation(fullPath, container);
+        swaps = OrientationSwapsSides(orientation);
+        hasAlpha = FrameHasAlpha(context->factory, frame);
+        preview = BuildPreviewSource(context, frame, orientation, hasAlpha);
         hr = preview ? S_OK : E_FAIL;
     }
     if (SUCCEEDED(hr))
@@ -87,22 +99,35 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     if (FAILED(hr))
         goto Cleanup;
 
+    // The target size is the shown picture's; the scaler works on the
+    // stored one, and the turn comes after it, on target-size pixels only.
     scale = g_scaleFactor;
-    if (!ComputeTargetSide(width, scale, &targetWidth) || !ComputeTargetSide(height, scale, &targetHeight))
+    if (!ComputeTargetSide(swaps ? height : width, scale, &targetWidth) ||
+        !ComputeTargetSide(swaps ? width : height, scale, &targetHeight))
     {
         hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
         goto Cleanup;
     }
-    hr = CreateScaledSource(context, targetWidth, targetHeight, &scaled);
+    hr = CreateScaledSource(context, swaps ? targetHeight : targetWidth, swaps ? targetWidth : targetHeight,
+                            hasAlpha, &scaled);
     if (FAILED(hr))
         goto Cleanup;
     hr = scaled->GetPixelFormat(&format);
     if (FAILED(hr))
         goto Cleanup;
-    if (!IsBgr32Format(format))
+    if (hasAlpha ? !IsPbgra32Format(format) : !IsBgr32Format(format))
     {
         hr = E_FAIL;
         goto Cleanup;
+    }
+    if (orientation != ORIENTATION_UPRIGHT)
+    {
+        hr = CreateOrientedSource(scaled, orientation, &upright);
+        if (FAILED(hr))
+            goto Cleanup;
+        SafeRelease(&scaled);
+        scaled = upright;
+        upright = NULL;
     }
     // The write's own result does not end the batch; an output is complete
     // or absent either way.
@@ -110,6 +135,7 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     hr = S_OK;
 
 Cleanup:
+    SafeRelease(&upright);
     SafeRelease(&scaled);
     SafeRelease(&decoder);
     SafeRelease(&frame);

@@ -1,4 +1,6 @@
 #include "ImagingContext.h"
+#include "Orientation.h"
+#include "OwnBitmapSources.h"
 #include "SharedFlags.h"
 
 #include <math.h>
@@ -86,32 +88,84 @@ HRESULT SetCurrentSource(ImagingContext *context, IWICBitmapFrameDecode *frame, 
     return context->currentSource->GetSize(width, height);
 }
 
-IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame)
+IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame, UINT orientation,
+                                     bool hasAlpha)
 {
+    IWICBitmapSource *scaled = NULL;
+    IWICBitmapSource *opaque = NULL;
     IWICBitmapSource *preview = NULL;
     UINT width = 0, height = 0, previewWidth = 0, previewHeight = 0;
+    const bool swaps = OrientationSwapsSides(orientation);
 
-    if (FAILED(SetCurrentSource(context, frame, &width, &height)))
-        return NULL;
+    HRESULT hr = SetCurrentSource(context, frame, &width, &height);
+    if (FAILED(hr))
+        goto Cleanup;
+    // The fit is for the picture as shown; the scaler works on it as stored.
+    ComputePreviewSize(swaps ? height : width, swaps ? width : height, &previewWidth, &previewHeight);
+    hr = CreateScaledSource(context, swaps ? previewHeight : previewWidth, swaps ? previewWidth : previewHeight,
+                            hasAlpha, &scaled);
+    if (FAILED(hr))
+        goto Cleanup;
+    if (hasAlpha)
+    {
+        // Transparent areas show the window's own white.
+        hr = CreateWhiteBackedSource(scaled, &opaque);
+        if (FAILED(hr))
+            goto Cleanup;
+    }
+    else
+    {
+        opaque = scaled;
+        scaled = NULL;
+    }
+    if (orientation != ORIENTATION_UPRIGHT)
+        hr = CreateOrientedSource(opaque, orientation, &preview);
+    else
+    {
+        preview = opaque;
+        opaque = NULL;
+    }
 
-    ComputePreviewSize(width, height, &previewWidth, &previewHeight);
-    CreateScaledSource(context, previewWidth, previewHeight, &preview);
-    return preview;
+Cleanup:
+    SafeRelease(&opaque);
+    SafeRelease(&scaled);
+    return SUCCEEDED(hr) ? preview : NULL;
 }
 
-HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, IWICBitmapSource **source)
+HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, bool hasAlpha,
+                           IWICBitmapSource **source)
 {
+    IWICFormatConverter *premultiplier = NULL;
     IWICBitmapScaler *scaler = NULL;
     IWICFormatConverter *converter = NULL;
+    IWICBitmapSource *scaled = context->currentSource;
     HRESULT hr;
 
     *source = NULL;
+    if (hasAlpha)
+    {
+        // Averaging straight alpha would pull the colour of transparent
+        // pixels into the edges; premultiplied pixels average correctly.
+        hr = context->factory->CreateFormatConverter(&premultiplier);
+        if (FAILED(hr))
+            goto Cleanup;
+        hr = premultiplier->Initialize(context->currentSource, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                       NULL, 0.0, WICBitmapPaletteTypeCustom);
+        if (FAILED(hr))
+            goto Cleanup;
+        scaled = premultiplier;
+    }
     hr = context->factory->CreateBitmapScaler(&scaler);
     if (FAILED(hr))
         goto Cleanup;
-    hr = scaler->Initialize(context->currentSource, width, height, WICBitmapInterpolationModeFant);
+    hr = scaler->Initialize(scaled, width, height, WICBitmapInterpolationModeFant);
     if (FAILED(hr))
         goto Cleanup;
+    if (hasAlpha)
+    {
+        hr = scaler->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(source));
+        goto Cleanup;
+    }
     hr = context->factory->CreateFormatConverter(&converter);
     if (FAILED(hr))
         goto Cleanup;
@@ -120,12 +174,13 @@ HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, IWI
     if (FAILED(hr))
         goto Cleanup;
     hr = converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(source));
-    if (FAILED(hr))
-        *source = NULL;
 
 Cleanup:
+    if (FAILED(hr))
+        *source = NULL;
     SafeRelease(&converter);
     SafeRelease(&scaler);
+    SafeRelease(&premultiplier);
     return hr;
 }
 

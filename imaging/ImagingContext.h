@@ -53,13 +53,18 @@ HRESULT SetCurrentSource(ImagingContext *context, IWICBitmapFrameDecode *frame, 
 // A side may come out 0 for extreme shapes; nothing clamps it.
 void ComputePreviewSize(UINT width, UINT height, UINT *previewWidth, UINT *previewHeight);
 
-// Makes the frame the context's current source and returns a new source of
-// preview size, or NULL on any failure. The caller releases the result.
-IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame);
+// Makes the frame the context's current source and returns a new 32bpp BGR
+// source of preview size, shown the way orientation says and, for a frame
+// with alpha, laid onto white; or NULL on any failure. The caller releases
+// the result.
+IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame, UINT orientation,
+                                     bool hasAlpha);
 
-// Scales the current source to width x height (Fant) and converts it to
-// 32bpp BGR. On failure *source is NULL.
-HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, IWICBitmapSource **source);
+// Scales the current source, as stored, to width x height (Fant). Without
+// alpha the result is 32bpp BGR; with alpha it is scaled premultiplied and
+// stays 32bpp PBGRA. On failure *source is NULL.
+HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, bool hasAlpha,
+                           IWICBitmapSource **source);
 
 // A 32bpp top-down DIB section, or NULL. *bits receives its pixel memory.
 HBITMAP CreateTopDownDib(UINT width, UINT height, void **bits);

@@ -3,6 +3,7 @@
 #include "TestImages.h"
 
 #include "imaging/ImagingContext.h"
+#include "imaging/Orientation.h"
 #include "imaging/SharedFlags.h"
 
 #include <gtest/gtest.h>
@@ -94,7 +95,7 @@ TEST(PreviewSource, RealFramesGetTheFittedSizeIn32bppBgr)
         ASSERT_EQ(S_OK, hr) << Hex(hr);
 
         Com<IWICBitmapSource> preview;
-        preview.p = BuildPreviewSource(&scratch.context, frame);
+        preview.p = BuildPreviewSource(&scratch.context, frame, ORIENTATION_UPRIGHT, false);
         ASSERT_TRUE(scratch.context.currentSource != NULL) << "the frame must become the current source";
 
         if (row.previewWidth == 0 || row.previewHeight == 0)
@@ -121,8 +122,8 @@ TEST(PreviewSource, ReplacesTheCurrentSource)
     ASSERT_EQ(S_OK, MakeFrame(30, 20, &first));
     ASSERT_EQ(S_OK, MakeFrame(20, 30, &second));
     Com<IWICBitmapSource> preview;
-    preview.p = BuildPreviewSource(&scratch.context, first);
-    preview.p = (preview.Reset(), BuildPreviewSource(&scratch.context, second));
+    preview.p = BuildPreviewSource(&scratch.context, first, ORIENTATION_UPRIGHT, false);
+    preview.p = (preview.Reset(), BuildPreviewSource(&scratch.context, second, ORIENTATION_UPRIGHT, false));
     UINT width = 0, height = 0;
     ASSERT_EQ(S_OK, scratch.context.currentSource->GetSize(&width, &height));
     EXPECT_EQ(20u, width);
@@ -139,7 +140,7 @@ TEST(ScaledSource, HasExactlyTheRequestedSizeIn32bppBgr)
         HRESULT hr = MakeGrayBitmap(40, 30, reinterpret_cast<IWICBitmap **>(&scratch.context.currentSource));
         ASSERT_EQ(S_OK, hr) << Hex(hr);
         Com<IWICBitmapSource> scaled;
-        hr = CreateScaledSource(&scratch.context, size[0], size[1], &scaled);
+        hr = CreateScaledSource(&scratch.context, size[0], size[1], false, &scaled);
         ASSERT_EQ(S_OK, hr) << Hex(hr);
         UINT width = 0, height = 0;
         WICPixelFormatGUID format;
@@ -156,7 +157,7 @@ TEST(ScaledSource, ZeroSideFailsWithNoSource)
     ScratchContext scratch;
     ASSERT_EQ(S_OK, MakeGrayBitmap(4, 4, reinterpret_cast<IWICBitmap **>(&scratch.context.currentSource)));
     IWICBitmapSource *scaled = reinterpret_cast<IWICBitmapSource *>(1);
-    HRESULT hr = CreateScaledSource(&scratch.context, 0, 0, &scaled);
+    HRESULT hr = CreateScaledSource(&scratch.context, 0, 0, false, &scaled);
     // Wine's scaler answers E_INVALIDARG; the caller relies only on a failure.
     EXPECT_TRUE(FAILED(hr)) << Hex(hr);
     EXPECT_TRUE(scaled == NULL);

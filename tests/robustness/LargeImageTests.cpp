@@ -106,7 +106,7 @@ TEST(LargeImage, HundredMegapixelsAt150PercentSucceedsOrFailsCleanly)
     if (!written)
     {
         Com<IWICBitmapSource> scaled;
-        writeHr = CreateScaledSource(g_imaging, 15000, 15000, &scaled);
+        writeHr = CreateScaledSource(g_imaging, 15000, 15000, false, &scaled);
         if (SUCCEEDED(writeHr))
             writeHr = WriteImageFile(g_imaging, scaled, (folder + L"\\direct.jpg").c_str());
         EXPECT_EQ(SUCCEEDED(writeHr), FileExists(folder + L"\\direct.jpg")) << "the writer's result and its file disagree";

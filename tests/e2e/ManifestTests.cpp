@@ -1,0 +1,115 @@
+// The application manifest: in the program file as resource 1, the only
+// one, parsed by the system as asking for the invoker's rights, naming
+// Windows 7 to 11 and nothing about DPI; and in the running program, its
+// dialogs' buttons coming from Common Controls 6.
+#include "QuillmereTest.h"
+
+#include <psapi.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+BOOL CALLBACK CollectManifestName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list)
+{
+    reinterpret_cast<std::vector<int> *>(list)->push_back(IS_INTRESOURCE(name) ? LOWORD(name) : -1);
+    return TRUE;
+}
+
+std::wstring Lowered(std::wstring text)
+{
+    for (wchar_t &c : text)
+        c = towlower(c);
+    return text;
+}
+
+// Paths of the modules loaded in process, lower-cased.
+std::vector<std::wstring> LoadedModules(HANDLE process)
+{
+    std::vector<HMODULE> modules(512);
+    DWORD needed = 0;
+    std::vector<std::wstring> paths;
+    if (!EnumProcessModules(process, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed))
+        return paths;
+    modules.resize(needed / sizeof(HMODULE) < modules.size() ? needed / sizeof(HMODULE) : modules.size());
+    for (HMODULE module : modules)
+    {
+        wchar_t path[MAX_PATH] = L"";
+        if (GetModuleFileNameExW(process, module, path, MAX_PATH))
+            paths.push_back(Lowered(path));
+    }
+    return paths;
+}
+} // namespace
+
+TEST(ProgramManifest, IsResourceOneAndTheOnlyOneAndSaysWhatItMust)
+{
+    const std::wstring program = ProgramPath();
+    HMODULE module = LoadLibraryExW(program.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(module != NULL) << "could not load the program file's resources";
+    std::vector<int> names;
+    EnumResourceNamesW(module, RT_MANIFEST, CollectManifestName, reinterpret_cast<LONG_PTR>(&names));
+    EXPECT_EQ(std::vector<int>{1}, names) << "expected exactly one manifest, resource 1";
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_TRUE(found != NULL);
+    const char *bytes = static_cast<const char *>(LockResource(LoadResource(module, found)));
+    ASSERT_TRUE(bytes != NULL);
+    const std::string text(bytes, SizeofResource(module, found));
+    FreeLibrary(module);
+
+    // Windows 7, 8, 8.1 and 10/11 by their documented ids. Undeclared DPI
+    // awareness lets the system scale the 284 x 160 client area up.
+    const struct
+    {
+        const char *what, *text;
+        bool present;
+    } rows[] = {
+        {"Windows 7", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", true},
+        {"Windows 8", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", true},
+        {"Windows 8.1", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", true},
+        {"Windows 10 and 11", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", true},
+        {"DPI awareness", "dpiAware", false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(row.present, text.find(row.text) != std::string::npos) << row.what;
+
+    // The system's own reading of it: a manifest it cannot parse would keep
+    // the program from starting on Windows.
+    ACTCTXW request;
+    ZeroMemory(&request, sizeof(request));
+    request.cbSize = sizeof(request);
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = program.c_str();
+    request.lpResourceName = MAKEINTRESOURCEW(1);
+    HANDLE context = CreateActCtxW(&request);
+    ASSERT_NE(INVALID_HANDLE_VALUE, context) << "the system refuses the manifest: error " << GetLastError();
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION runLevel;
+    ZeroMemory(&runLevel, sizeof(runLevel));
+    EXPECT_TRUE(QueryActCtxW(0, context, NULL, RunlevelInformationInActivationContext, &runLevel, sizeof(runLevel), NULL));
+    EXPECT_EQ(ACTCTX_RUN_LEVEL_AS_INVOKER, runLevel.RunLevel);
+    EXPECT_EQ(0u, runLevel.UiAccess);
+    ReleaseActCtx(context);
+}
+
+// The program itself links no comctl32: only the manifest's dependency
+// makes the system bring in version 6, for the dialog's buttons.
+TEST_F(QuillmereTest, DialogButtonsComeFromCommonControls6)
+{
+    PostCommand(app, CMD_ABOUT);
+    HWND about = WaitForDialog(app.process.dwProcessId, ABOUT_CAPTION, DIALOG_TIMEOUT_MS);
+    ASSERT_TRUE(about != NULL);
+    const std::vector<std::wstring> modules = LoadedModules(app.process.hProcess);
+    ASSERT_FALSE(modules.empty()) << "could not list the program's modules";
+    std::wstring comctl32, all;
+    for (const std::wstring &path : modules)
+    {
+        all += L"\n  " + path;
+        if (path.size() >= 12 && path.compare(path.size() - 12, 12, L"comctl32.dll") == 0)
+            comctl32 = path;
+    }
+    EXPECT_NE(std::wstring::npos, comctl32.find(L"common-controls_6595b64144ccf1df_6.")) << "comctl32: "
+        << Narrow(comctl32) << "; modules:" << Narrow(all);
+    ClickDialogButton(about, IDOK);
+    EXPECT_TRUE(WaitForWindowGone(about, DIALOG_TIMEOUT_MS));
+}
