@@ -23,7 +23,7 @@ elif [ -z "${DISPLAY:-}" ] || ! QmDisplayAlive "$DISPLAY"; then
     started_display="$QM_BUILD_DIR/wine-run.$$"
 fi
 
-wine "$@"
+QmWine "$@"
 rc=$?
 if [ -n "$started_display" ]; then
     QmStopDisplay "$started_display"

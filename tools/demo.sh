@@ -28,7 +28,7 @@ display_state=$work/display
 cleanup() {
     # Never leave the program running, whatever went wrong.
     if [ -n "${DISPLAY:-}" ] && DISPLAY=$DISPLAY xdotool search --name '^Quillmere$' >/dev/null 2>&1; then
-        timeout 30 wine "$driver" close >/dev/null 2>&1 || true
+        timeout 30 "$QM_WINE" "$driver" close >/dev/null 2>&1 || true
     fi
     # Let Wine's own helper processes leave before their display goes away;
     # a test session's persistent server keeps them, so there is no waiting.
@@ -42,13 +42,13 @@ QmStartDisplay "$display_state" || exit 1
 
 mkdir -p "$work/samples"
 cp "$top"/samples/* "$work/samples/"
-folder=$(winepath -w "$work/samples" 2>/dev/null)
+folder=$(QmWine winepath -w "$work/samples" 2>/dev/null)
 
 echo "Resizing $work/samples by $percent % in Quillmere (display $DISPLAY)..."
 # Into a file, not a pipe: the program started by the driver inherits the
 # output and would hold a pipe open for as long as it runs.
 status=0
-timeout 120 wine "$driver" resize "$program" "$folder" "$percent" </dev/null >"$work/driver.log" 2>/dev/null || status=$?
+timeout 120 "$QM_WINE" "$driver" resize "$program" "$folder" "$percent" </dev/null >"$work/driver.log" 2>/dev/null || status=$?
 sed 's/\r$//' "$work/driver.log"
 if [ "$status" -ne 0 ]; then
     echo "demo: the driver failed (status $status)" >&2
@@ -62,7 +62,7 @@ mkdir -p "$(dirname "$shot")"
 import -frame -window "$window" "$shot"
 echo "Screenshot: $shot"
 
-timeout 30 wine "$driver" close </dev/null >"$work/driver.log" 2>/dev/null || true
+timeout 30 "$QM_WINE" "$driver" close </dev/null >"$work/driver.log" 2>/dev/null || true
 sed 's/\r$//' "$work/driver.log"
 rm -f "$work/driver.log"
 echo "Outputs are in $work/samples/Resized"

@@ -2,8 +2,10 @@
 # Installs what building and testing need on Debian 12; does nothing when
 # everything is already there. Run as root.
 set -eu
-packages=(cmake make g++-mingw-w64-i686-posix wine wine32:i386 wine64 xvfb xauth x11-utils
-          twm xfonts-base xdotool imagemagick googletest)
+# Both cross compilers (32- and 64-bit programs); wine64 runs the 64-bit
+# ones, wine32 the 32-bit ones.
+packages=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
+          xvfb xauth x11-utils twm xfonts-base xdotool imagemagick googletest)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -21,7 +21,7 @@ start)
     # Daemons must not hold CTest's output pipe open, or the run never ends:
     # the server and Wine's own services start here with no inherited output.
     wineserver -p </dev/null >/dev/null 2>&1
-    DISPLAY=$(cat "$QM_SESSION_DIR/display") wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+    DISPLAY=$(cat "$QM_SESSION_DIR/display") QmWine cmd.exe /c exit </dev/null >/dev/null 2>&1
     echo "wine session on display $(cat "$QM_SESSION_DIR/display")"
     ;;
 stop)
