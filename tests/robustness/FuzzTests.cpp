@@ -11,7 +11,10 @@
 // file stays in fuzz-work\ under the current directory.
 #include "RobustSupport.h"
 
+#include "TestPhotoBytes.h"
+
 #include "batch/ResizePipeline.h"
+#include "imaging/Orientation.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace
@@ -90,6 +94,49 @@ void FixPngChecksums(std::vector<BYTE> &bytes)
     }
 }
 
+// A copy of bytes whose last byte sits right before a page the process may
+// not touch: a parser that reads one byte too far crashes on the spot.
+class GuardedBytes
+{
+public:
+    explicit GuardedBytes(const std::vector<BYTE> &bytes)
+    {
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        const size_t page = system.dwPageSize;
+        const size_t pages = (bytes.size() + page - 1) / page + 1;
+        m_base = static_cast<BYTE *>(VirtualAlloc(NULL, pages * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD old = 0;
+        if (m_base)
+            VirtualProtect(m_base + (pages - 1) * page, page, PAGE_NOACCESS, &old);
+        data = m_base ? m_base + (pages - 1) * page - bytes.size() : NULL;
+        size = bytes.size();
+        if (data && size)
+            memcpy(data, bytes.data(), size);
+    }
+    ~GuardedBytes()
+    {
+        if (m_base)
+            VirtualFree(m_base, 0, MEM_RELEASE);
+    }
+    GuardedBytes(const GuardedBytes &) = delete;
+    GuardedBytes &operator=(const GuardedBytes &) = delete;
+    BYTE *data;
+    size_t size;
+
+private:
+    BYTE *m_base;
+};
+
+// A JPEG whose Exif block says the picture is shown turned a quarter.
+std::vector<BYTE> TagOrientation(const std::vector<BYTE> &jpeg, bool bigEndian)
+{
+    const std::vector<TestTiffTag> tags = {{0x010F, 2, 6, {'C', 'a', 'm', 'e', 'r', 0}},
+                                           IntegerTag(bigEndian, 0x0112, 3, 6),
+                                           IntegerTag(bigEndian, 0x8769, 4, 0)};
+    return InsertJpegSegment(jpeg, 0xE1, ExifPayload(BuildTiffBlock(bigEndian, tags)));
+}
+
 void Mutate(std::vector<BYTE> &bytes, Random &random)
 {
     static const uint32_t bigValues[] = {0, 1, 0x7F, 0x80, 0xFF, 0x7FFF, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFFF};
@@ -143,7 +190,9 @@ TEST(Fuzz, MutatedImagesNeverCrashHangOrLeavePartialFiles)
                           {L"png", MakeImageBytes(32, 24, GUID_ContainerFormatPng)},
                           {L"gif", MakeImageBytes(32, 24, GUID_ContainerFormatGif)},
                           {L"bmp", MakeImageBytes(32, 24, GUID_ContainerFormatBmp)},
-                          {L"tif", MakeImageBytes(32, 24, GUID_ContainerFormatTiff)}};
+                          {L"tif", MakeImageBytes(32, 24, GUID_ContainerFormatTiff)},
+                          {L"jpg", TagOrientation(MakeImageBytes(32, 24, GUID_ContainerFormatJpeg), true)}};
+    const unsigned seedCount = sizeof(seeds) / sizeof(seeds[0]);
     for (const Seed &s : seeds)
         ASSERT_FALSE(s.bytes.empty()) << "could not make the ." << Narrow(s.extension) << " seed";
 
@@ -170,7 +219,7 @@ TEST(Fuzz, MutatedImagesNeverCrashHangOrLeavePartialFiles)
     const DWORD start = timeGetTime();
     while (timeGetTime() - start < seconds * 1000)
     {
-        const Seed &from = seeds[tried % 5];
+        const Seed &from = seeds[tried % seedCount];
         std::vector<BYTE> bytes = from.bytes;
         for (uint32_t n = random.Below(4) + 1; n > 0; --n)
             Mutate(bytes, random);
@@ -207,6 +256,9 @@ TEST(Fuzz, MutatedImagesNeverCrashHangOrLeavePartialFiles)
             UINT width = 0, height = 0;
             const DecodedImage image = DecodeCompletely(result);
             const HRESULT probe = ProbeImageFile(input, &container, &width, &height);
+            // A photo shown turned a quarter is written that way up.
+            if (SUCCEEDED(probe) && OrientationSwapsSides(ReadFileOrientation(input.c_str(), container)))
+                std::swap(width, height);
             if (image.hr != S_OK)
                 problem = "the output does not decode: " + Hex(image.hr);
             else if (FAILED(probe) || image.width != ExpectedSide(width, scale) || image.height != ExpectedSide(height, scale))
@@ -247,4 +299,34 @@ TEST(Fuzz, MutatedImagesNeverCrashHangOrLeavePartialFiles)
     EXPECT_EQ(0u, partial);
     if (partial == 0)
         RemoveTestFolder(folder);
+}
+
+TEST(Fuzz, MutatedExifBlocksAreReadWithinTheirBytes)
+{
+    const unsigned long seed = Setting("QM_FUZZ_SEED", L"--fuzz-seed=", 1);
+    const std::vector<BYTE> headers[] = {TagOrientation({0xFF, 0xD8}, false), TagOrientation({0xFF, 0xD8}, true)};
+    Random random(static_cast<uint32_t>(seed));
+    unsigned tagged = 0, upright = 0;
+    for (unsigned i = 0; i < 20000; ++i)
+    {
+        std::vector<BYTE> bytes = headers[i % 2];
+        for (uint32_t n = random.Below(3) + 1; n > 0; --n)
+            Mutate(bytes, random);
+        const GuardedBytes header(bytes);
+        ASSERT_TRUE(header.data != NULL);
+        const UINT orientation = ParseJpegOrientation(header.data, header.size);
+        ASSERT_TRUE(orientation >= 1 && orientation <= 8) << "iteration " << i << " read " << orientation;
+        // The TIFF structure on its own, as a TIFF file's first bytes.
+        const size_t tiffStart = 4 + 6;
+        if (bytes.size() > tiffStart)
+        {
+            const GuardedBytes tiff(std::vector<BYTE>(bytes.begin() + tiffStart, bytes.end()));
+            const UINT fromTiff = ParseTiffOrientation(tiff.data, tiff.size);
+            ASSERT_TRUE(fromTiff >= 1 && fromTiff <= 8) << "iteration " << i << " read " << fromTiff;
+        }
+        orientation == 6 ? ++tagged : ++upright;
+    }
+    printf("[fuzz] Exif blocks: %u still read as 6, %u as upright or another value\n", tagged, upright);
+    EXPECT_GT(tagged, 0u) << "no mutated block kept its tag: the mutations test nothing";
+    EXPECT_GT(upright, 0u) << "no mutation ever broke the block";
 }
