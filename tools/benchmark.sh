@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Benchmarks the per-image pipeline at 25 % against ImageMagick and libvips
-# on a folder of real photographs, and prints one table.
+# Benchmarks the per-image pipeline at 25 %, in the 32-bit and the 64-bit
+# build, against ImageMagick and libvips on a folder of real photographs,
+# and prints one table.
 #
 # usage: bash tools/benchmark.sh [repetitions]     (as root on Debian 12)
 #
-# Installs what is missing, builds ResizeBenchmark into build-bench/ (its
-# own build tree and Wine prefix, apart from build/), assembles the photo
-# set once into build-bench/photos, then runs every tool over the whole set
-# `repetitions` times (default 5), one repetition of all tools after the
-# other so that drift on a busy machine hits every tool alike.
+# Installs what is missing, builds ResizeBenchmark into build-bench/ (32-bit)
+# and build-bench64/ (64-bit), each its own build tree and Wine prefix apart
+# from build/, assembles the photo set once into build-bench/photos, then
+# runs every tool over the whole set `repetitions` times (default 5), one
+# repetition of all tools after the other so that drift on a busy machine
+# hits every tool alike. A build whose Wine this host cannot execute (a
+# kernel without 32-bit support) gets a row saying so.
 #
 # How each tool is timed:
 #   ours          inside the program, per ResizeImageFile call (Wine's own
@@ -34,6 +37,8 @@ esac
 percent=25
 
 bench_dir=$top/build-bench
+declare -A build_dir=([quillmere32]=$top/build-bench [quillmere64]=$top/build-bench64)
+declare -A toolchain=([quillmere32]=cmake/mingw-i686.cmake [quillmere64]=cmake/mingw-x86_64.cmake)
 cache_dir=$bench_dir/photo-cache
 photo_dir=$bench_dir/photos
 run_dir=$bench_dir/bench-run
@@ -58,10 +63,14 @@ InstallTools() {
 }
 
 BuildBenchmark() {
-    if [ ! -f "$bench_dir/CMakeCache.txt" ]; then
-        cmake -S . -B build-bench -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-    fi
-    cmake --build build-bench --target ResizeBenchmark -j"$(nproc)" >/dev/null
+    local build
+    for build in quillmere32 quillmere64; do
+        if [ ! -f "${build_dir[$build]}/CMakeCache.txt" ]; then
+            cmake -S . -B "${build_dir[$build]}" -DCMAKE_TOOLCHAIN_FILE="${toolchain[$build]}" \
+                -DCMAKE_BUILD_TYPE=Release >/dev/null
+        fi
+        cmake --build "${build_dir[$build]}" --target ResizeBenchmark -j"$(nproc)" >/dev/null
+    done
 }
 
 # --- the photo set --------------------------------------------------------
@@ -140,32 +149,45 @@ PreparePhotos() {
 # --- Wine -----------------------------------------------------------------
 display_dir=$bench_dir/bench-display
 started_display=""
-started_server=""
+started_servers=()
+runnable=()
 
 StopWine() {
-    if [ -n "$started_server" ]; then
-        wineserver -k 2>/dev/null || true
-    fi
+    local dir
+    for dir in "${started_servers[@]}"; do
+        (. "$top/tools/wine-env.sh" "$dir" && wineserver -k 2>/dev/null) || true
+    done
     if [ -n "$started_display" ]; then
         QmStopDisplay "$display_dir"
     fi
 }
 
+# One display for both builds; each build its own prefix and persistent
+# server, so that no program start pays for Wine's own start-up.
 StartWine() {
+    local build dir
     # shellcheck source-path=SCRIPTDIR source=wine-env.sh
     . "$top/tools/wine-env.sh" "$bench_dir"
-    QmEnsurePrefix || { log "could not create the Wine prefix"; exit 1; }
     if [ -z "${DISPLAY:-}" ] || ! QmDisplayAlive "$DISPLAY"; then
         QmStartDisplay "$display_dir" || exit 1
         started_display=1
     fi
     trap StopWine EXIT
-    # A persistent server: no program start pays for Wine's own start-up.
-    # It fails when this prefix's server already runs; that one is kept.
-    if wineserver -p </dev/null >/dev/null 2>&1; then
-        started_server=1
-    fi
-    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+    for build in quillmere32 quillmere64; do
+        dir=${build_dir[$build]}
+        if (. "$top/tools/wine-env.sh" "$dir" && QmHostRefusesWine); then
+            log "${label[$build]}: this host does not execute its Wine; not run"
+            continue
+        fi
+        (. "$top/tools/wine-env.sh" "$dir" && QmEnsurePrefix) || { log "could not create the Wine prefix in $dir"; exit 1; }
+        # Fails when this prefix's server already runs; that one is kept.
+        if (. "$top/tools/wine-env.sh" "$dir" && wineserver -p </dev/null >/dev/null 2>&1); then
+            started_servers+=("$dir")
+        fi
+        (. "$top/tools/wine-env.sh" "$dir" && QmWine cmd.exe /c exit </dev/null >/dev/null 2>&1)
+        runnable+=("$build")
+    done
+    [ ${#runnable[@]} -gt 0 ] || { log "neither build can run on this host"; exit 1; }
 }
 
 # --- measuring --------------------------------------------------------------
@@ -227,18 +249,21 @@ RunPeer() {
     awk -v k="$peak_kib" 'BEGIN { printf "%.1f\n", k / 1024 }' >"$run_dir/$tool.rep$rep.peak"
 }
 
-# Our program over the whole folder in one process.
+# One of our builds over the whole folder in one process.
 RunOurs() {
-    local rep=$1 out_dir=$run_dir/out-quillmere report
-    report=$run_dir/quillmere.rep$rep.txt
+    local tool=$1 rep=$2 out_dir=$run_dir/out-$1 report
+    report=$run_dir/$tool.rep$rep.txt
     rm -rf "$out_dir"
     mkdir -p "$out_dir"
-    /usr/bin/time -f "%M" -o "$run_dir/time.out" \
-        wine "$bench_dir/tools/ResizeBenchmark.exe" "$(winepath -w "$photo_dir")" "$(winepath -w "$out_dir")" "$percent" \
-        </dev/null >"$report" 2>/dev/null || { cat "$report" >&2; log "ResizeBenchmark failed"; exit 1; }
-    tr -d '\r' <"$report" | awk '/ ms$/ { print $(NF - 1) }' >"$run_dir/quillmere.rep$rep.ms"
-    tr -d '\r' <"$report" | awk -F': ' '/^peak working set MiB:/ { print $2 }' >"$run_dir/quillmere.rep$rep.peak"
-    awk -v k="$(tail -n 1 "$run_dir/time.out")" 'BEGIN { printf "%.1f\n", k / 1024 }' >"$run_dir/quillmere.rep$rep.rss"
+    (
+        . "$top/tools/wine-env.sh" "${build_dir[$tool]}"
+        /usr/bin/time -f "%M" -o "$run_dir/time.out" \
+            "$QM_WINE" "${build_dir[$tool]}/tools/ResizeBenchmark.exe" "$(QmWine winepath -w "$photo_dir")" \
+            "$(QmWine winepath -w "$out_dir")" "$percent" </dev/null >"$report" 2>/dev/null
+    ) || { cat "$report" >&2; log "ResizeBenchmark ($tool) failed"; exit 1; }
+    tr -d '\r' <"$report" | awk '/ ms$/ { print $(NF - 1) }' >"$run_dir/$tool.rep$rep.ms"
+    tr -d '\r' <"$report" | awk -F': ' '/^peak working set MiB:/ { print $2 }' >"$run_dir/$tool.rep$rep.peak"
+    awk -v k="$(tail -n 1 "$run_dir/time.out")" 'BEGIN { printf "%.1f\n", k / 1024 }' >"$run_dir/$tool.rep$rep.rss"
 }
 
 # Every tool must have written every image at the target size (+-1 pixel
@@ -268,27 +293,32 @@ CheckOutputs() {
 }
 
 # --- main -------------------------------------------------------------------
-InstallTools
-BuildBenchmark
-PreparePhotos
-StartWine
-rm -rf "$run_dir"
-mkdir -p "$run_dir"
-
-tools=(quillmere vipsthumbnail vipsthumbnail-1t vips-resize imagemagick)
+ours=(quillmere32 quillmere64)
+peers=(vipsthumbnail vipsthumbnail-1t vips-resize imagemagick)
 declare -A label=(
-    [quillmere]="Quillmere (WIC)"
+    [quillmere32]="Quillmere 32-bit (WIC)"
+    [quillmere64]="Quillmere 64-bit (WIC)"
     [vipsthumbnail]="vipsthumbnail"
     [vipsthumbnail-1t]="vipsthumbnail, 1 thread"
     [vips-resize]="vips resize"
     [imagemagick]="ImageMagick convert"
 )
 
+InstallTools
+BuildBenchmark
+PreparePhotos
+StartWine
+rm -rf "$run_dir"
+mkdir -p "$run_dir"
+tools=("${runnable[@]}" "${peers[@]}")
+
 photo_count=$(find "$photo_dir" -maxdepth 1 -name '*.jpg' | wc -l)
 log "$photo_count photos, $repetitions repetitions, scale $percent %"
 for rep in $(seq 1 "$repetitions"); do
     log "repetition $rep"
-    RunOurs "$rep"
+    for tool in "${runnable[@]}"; do
+        RunOurs "$tool" "$rep"
+    done
     RunPeer vipsthumbnail "$rep" vipsthumbnail @IN@ -s @W@x@H@ -o "@OUT@[Q=95]"
     # Ours runs on one thread; this row shows how much of libvips' lead is its second thread.
     RunPeer vipsthumbnail-1t "$rep" env VIPS_CONCURRENCY=1 vipsthumbnail @IN@ -s @W@x@H@ -o "@OUT@[Q=95]"
@@ -310,14 +340,8 @@ for tool in "${tools[@]}"; do
     peak[$tool]=$(cat "$run_dir/$tool".rep*.peak | Maximum)
 done
 
-last_report=$run_dir/quillmere.rep$repetitions.txt
-frame=$(tr -d '\r' <"$last_report" | awk -F': ' '/^largest frame:/ { print $2 }')
-frame_pixels=$(tr -d '\r' <"$last_report" | awk -F': ' '/^largest frame pixels:/ { print $2 }')
-baseline=$(tr -d '\r' <"$last_report" | awk -F': ' '/^working set before the first image MiB:/ { print $2 }')
-memory_target=$(awk -v p="$frame_pixels" 'BEGIN { printf "%.1f\n", p * 4 / 1048576 + 40 }')
-ours_rss=$(cat "$run_dir"/quillmere.rep*.rss | Maximum)
-
 Ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+Ran() { [ -n "${median[$1]:-}" ]; }
 
 echo
 megapixels=$(for photo in "$photo_dir"/*.jpg; do
@@ -325,21 +349,43 @@ megapixels=$(for photo in "$photo_dir"/*.jpg; do
 done | sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.1f to %.1f", lo / 1e6, hi / 1e6 }')
 echo "$photo_count JPEG photos ($megapixels MP), scale $percent %, $repetitions repetitions, $(nproc) cores"
 echo
-printf '| %-23s | %15s | %10s | %13s | %29s |\n' "tool" "median ms/image" "total ms" "peak mem MiB" "ours/tool: median, total, mem"
-printf '|%s|%s|%s|%s|%s|\n' "-------------------------" "----------------:" "-----------:" "--------------:" "-------------------------------:"
-for tool in "${tools[@]}"; do
-    if [ "$tool" = quillmere ]; then
-        ratios="-"
-    else
-        ratios="$(Ratio "${median[quillmere]}" "${median[$tool]}"), $(Ratio "${total[quillmere]}" "${total[$tool]}"), $(Ratio "${peak[quillmere]}" "${peak[$tool]}")"
+# Each ratio column is one of our builds' figure divided by the row's.
+printf '| %-23s | %15s | %10s | %13s | %31s | %31s |\n' "tool" "median ms/image" "total ms" "peak mem MiB" \
+    "32-bit/tool: median, total, mem" "64-bit/tool: median, total, mem"
+printf '|%s|%s|%s|%s|%s|%s|\n' "-------------------------" "----------------:" "-----------:" "--------------:" \
+    "--------------------------------:" "--------------------------------:"
+for tool in "${ours[@]}" "${peers[@]}"; do
+    if ! Ran "$tool"; then
+        printf '| %-23s | %15s | %10s | %13s | %31s | %31s |\n' "${label[$tool]}" "not run" "-" "-" "-" "-"
+        continue
     fi
-    printf '| %-23s | %15s | %10s | %13s | %29s |\n' "${label[$tool]}" "${median[$tool]}" "${total[$tool]}" "${peak[$tool]}" "$ratios"
+    columns=()
+    for build in "${ours[@]}"; do
+        if [ "$build" = "$tool" ] || ! Ran "$build"; then
+            columns+=("-")
+        else
+            columns+=("$(Ratio "${median[$build]}" "${median[$tool]}"), $(Ratio "${total[$build]}" "${total[$tool]}"), $(Ratio "${peak[$build]}" "${peak[$tool]}")")
+        fi
+    done
+    printf '| %-23s | %15s | %10s | %13s | %31s | %31s |\n' "${label[$tool]}" "${median[$tool]}" "${total[$tool]}" \
+        "${peak[$tool]}" "${columns[0]}" "${columns[1]}"
 done
 echo
-echo "ours: working set before the first image $baseline MiB; peak RSS of the Wine process $ours_rss MiB (/usr/bin/time)"
-echo "largest decoded frame: $frame = $frame_pixels pixels"
-
-time_met=$(awk -v a="${median[quillmere]}" -v b="${median[vipsthumbnail]}" 'BEGIN { print (a <= b) ? "met" : "NOT met" }')
-memory_met=$(awk -v a="${peak[quillmere]}" -v b="$memory_target" 'BEGIN { print (a <= b) ? "met" : "NOT met" }')
-echo "target time:   median ${median[quillmere]} ms <= vipsthumbnail ${median[vipsthumbnail]} ms: $time_met"
-echo "target memory: peak ${peak[quillmere]} MiB <= frame x 4 B + 40 MiB = $memory_target MiB: $memory_met"
+for build in "${ours[@]}"; do
+    if ! Ran "$build"; then
+        echo "${label[$build]}: not run: this host does not execute its Wine"
+        continue
+    fi
+    last_report=$run_dir/$build.rep$repetitions.txt
+    frame=$(tr -d '\r' <"$last_report" | awk -F': ' '/^largest frame:/ { print $2 }')
+    frame_pixels=$(tr -d '\r' <"$last_report" | awk -F': ' '/^largest frame pixels:/ { print $2 }')
+    baseline=$(tr -d '\r' <"$last_report" | awk -F': ' '/^working set before the first image MiB:/ { print $2 }')
+    memory_target=$(awk -v p="$frame_pixels" 'BEGIN { printf "%.1f\n", p * 4 / 1048576 + 40 }')
+    rss=$(cat "$run_dir/$build".rep*.rss | Maximum)
+    time_met=$(awk -v a="${median[$build]}" -v b="${median[vipsthumbnail]}" 'BEGIN { print (a <= b) ? "met" : "NOT met" }')
+    memory_met=$(awk -v a="${peak[$build]}" -v b="$memory_target" 'BEGIN { print (a <= b) ? "met" : "NOT met" }')
+    echo "${label[$build]}: working set before the first image $baseline MiB; peak RSS of the Wine process $rss MiB (/usr/bin/time)"
+    echo "  largest decoded frame: $frame = $frame_pixels pixels"
+    echo "  target time:   median ${median[$build]} ms <= vipsthumbnail ${median[vipsthumbnail]} ms: $time_met"
+    echo "  target memory: peak ${peak[$build]} MiB <= frame x 4 B + 40 MiB = $memory_target MiB: $memory_met"
+done

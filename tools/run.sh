@@ -4,14 +4,23 @@
 # on it) there is nobody to click, so tools/demo.sh shows the program at
 # work on a virtual display instead: it resizes a copy of samples/ through
 # the real window and saves a screenshot.
+# usage: run.sh [32|64]   (default 32: the 32-bit build in build/; 64: build64/)
 set -eu
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+case "${1:-32}" in
+32) dir=$top/build ;;
+64) dir=$top/build64 ;;
+*)
+    echo "usage: $0 [32|64]" >&2
+    exit 2
+    ;;
+esac
 bash "$top/tools/install-deps.sh"
-bash "$top/tools/build.sh"
-. "$top/tools/wine-env.sh" "$top/build"
+bash "$top/tools/build.sh" "${1:-32}"
+. "$top/tools/wine-env.sh" "$dir"
 if QmDisplayAlive "${DISPLAY:-}"; then
     QmEnsurePrefix
-    exec wine "$top/build/Quillmere.exe"
+    exec "$QM_WINE" "$dir/Quillmere.exe"
 fi
 echo "No display to show Quillmere on (DISPLAY is '${DISPLAY:-}'); running the headless demo."
-exec bash "$top/tools/demo.sh" "$top/build"
+exec bash "$top/tools/demo.sh" "$dir"
