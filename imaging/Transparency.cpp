@@ -10,10 +10,28 @@ static bool IsIndexedFormat(REFGUID format)
            IsEqualGUID(format, GUID_WICPixelFormat4bppIndexed) || IsEqualGUID(format, GUID_WICPixelFormat8bppIndexed);
 }
 
+// Every WIC pixel format that has an alpha channel. Asked by pixel format,
+// not through component information, so no object outlives the question.
+static bool IsAlphaFormat(REFGUID format)
+{
+    static const GUID *const formats[] = {
+        &GUID_WICPixelFormat16bppBGRA5551,    &GUID_WICPixelFormat32bppBGRA,        &GUID_WICPixelFormat32bppPBGRA,
+        &GUID_WICPixelFormat32bppRGBA,        &GUID_WICPixelFormat32bppPRGBA,       &GUID_WICPixelFormat64bppRGBA,
+        &GUID_WICPixelFormat64bppBGRA,        &GUID_WICPixelFormat64bppPRGBA,       &GUID_WICPixelFormat64bppPBGRA,
+        &GUID_WICPixelFormat64bppRGBAFixedPoint, &GUID_WICPixelFormat64bppBGRAFixedPoint,
+        &GUID_WICPixelFormat64bppRGBAHalf,    &GUID_WICPixelFormat64bppPRGBAHalf,
+        &GUID_WICPixelFormat128bppRGBAFloat,  &GUID_WICPixelFormat128bppPRGBAFloat,
+        &GUID_WICPixelFormat128bppRGBAFixedPoint, &GUID_WICPixelFormat40bppCMYKAlpha,
+        &GUID_WICPixelFormat80bppCMYKAlpha,
+    };
+    for (const GUID *candidate : formats)
+        if (IsEqualGUID(format, *candidate))
+            return true;
+    return false;
+}
+
 bool FrameHasAlpha(IWICImagingFactory *factory, IWICBitmapSource *frame)
 {
-    IWICComponentInfo *info = NULL;
-    IWICPixelFormatInfo2 *formatInfo = NULL;
     IWICPalette *palette = NULL;
     WICPixelFormatGUID format;
     BOOL transparency = FALSE;
@@ -21,15 +39,11 @@ bool FrameHasAlpha(IWICImagingFactory *factory, IWICBitmapSource *frame)
     HRESULT hr = frame->GetPixelFormat(&format);
     if (FAILED(hr))
         goto Cleanup;
-    hr = factory->CreateComponentInfo(format, &info);
-    if (FAILED(hr))
+    if (!IsIndexedFormat(format))
+    {
+        transparency = IsAlphaFormat(format);
         goto Cleanup;
-    hr = info->QueryInterface(IID_IWICPixelFormatInfo2, reinterpret_cast<void **>(&formatInfo));
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = formatInfo->SupportsTransparency(&transparency);
-    if (FAILED(hr) || !transparency || !IsIndexedFormat(format))
-        goto Cleanup;
+    }
     // A palette format can hold transparency; whether this frame does is
     // its palette's affair.
     hr = factory->CreatePalette(&palette);
@@ -42,8 +56,6 @@ bool FrameHasAlpha(IWICImagingFactory *factory, IWICBitmapSource *frame)
 
 Cleanup:
     SafeRelease(&palette);
-    SafeRelease(&formatInfo);
-    SafeRelease(&info);
     return SUCCEEDED(hr) && transparency;
 }
 

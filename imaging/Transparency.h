@@ -10,8 +10,8 @@
 #include <windows.h>
 #include <wincodec.h>
 
-// True when the frame's pixel format can hold transparency and, for a
-// palette format, its palette really holds a colour that is not opaque.
+// True when the frame's pixel format has an alpha channel or, for a palette
+// format, its palette really holds a colour that is not opaque.
 bool FrameHasAlpha(IWICImagingFactory *factory, IWICBitmapSource *frame);
 
 // True exactly when format is GUID_WICPixelFormat32bppPBGRA.
