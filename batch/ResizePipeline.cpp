@@ -3,6 +3,7 @@
 #include "ImageWriter.h"
 #include "ResizeSettings.h"
 #include "imaging/ImagingContext.h"
+#include "imaging/LargeFrame.h"
 #include "imaging/Orientation.h"
 #include "imaging/Transparency.h"
 
@@ -53,6 +54,7 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     ImagingContext *context = g_imaging;
     IWICBitmapDecoder *decoder = NULL;
     IWICBitmapFrameDecode *frame = NULL;
+    IWICBitmapSource *pixels = NULL;
     IWICBitmapSource *preview = NULL;
     IWICBitmapSource *scaled = NULL;
     IWICBitmapSource *upright = NULL;
@@ -66,8 +68,10 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     // The previous frame is not needed any more; letting it go before the
     // next decode keeps two full-size frames from being alive at once.
     SafeRelease(&context->currentSource);
-    HRESULT hr = context->factory->CreateDecoderFromFilename(fullPath, NULL, GENERIC_READ,
-                                                             WICDecodeMetadataCacheOnDemand, &decoder);
+    HRESULT hr = CheckJpegFrameSize(fullPath);
+    if (SUCCEEDED(hr))
+        hr = context->factory->CreateDecoderFromFilename(fullPath, NULL, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+                                                         &decoder);
     if (SUCCEEDED(hr))
         hr = decoder->GetFrame(0, &frame);
     if (SUCCEEDED(hr))
@@ -78,7 +82,13 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
             orientation = ReadFileOrientation(fullPath, container);
         swaps = OrientationSwapsSides(orientation);
         hasAlpha = FrameHasAlpha(context->factory, frame);
-        preview = BuildPreviewSource(context, frame, orientation, hasAlpha);
+        // Past 2 GiB the frame cannot be read in place (LargeFrame.h); the
+        // preview and the full-size result then both come from its copy.
+        hr = TakePixelSource(context->factory, &decoder, &frame, &pixels);
+    }
+    if (SUCCEEDED(hr))
+    {
+        preview = BuildPreviewSource(context, pixels, orientation, hasAlpha);
         hr = preview ? S_OK : E_FAIL;
     }
     if (SUCCEEDED(hr))
@@ -95,7 +105,7 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
 
     // The full-size result is scaled from the whole frame, made the current
     // source once more.
-    hr = SetCurrentSource(context, frame, &width, &height);
+    hr = SetCurrentSource(context, pixels, &width, &height);
     if (FAILED(hr))
         goto Cleanup;
 
@@ -137,6 +147,7 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
 Cleanup:
     SafeRelease(&upright);
     SafeRelease(&scaled);
+    SafeRelease(&pixels);
     SafeRelease(&decoder);
     SafeRelease(&frame);
     return hr;

@@ -76,7 +76,7 @@ void ComputePreviewSize(UINT width, UINT height, UINT *previewWidth, UINT *previ
     }
 }
 
-HRESULT SetCurrentSource(ImagingContext *context, IWICBitmapFrameDecode *frame, UINT *width, UINT *height)
+HRESULT SetCurrentSource(ImagingContext *context, IWICBitmapSource *frame, UINT *width, UINT *height)
 {
     SafeRelease(&context->currentSource);
     HRESULT hr = frame->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(&context->currentSource));
@@ -88,7 +88,7 @@ HRESULT SetCurrentSource(ImagingContext *context, IWICBitmapFrameDecode *frame, 
     return context->currentSource->GetSize(width, height);
 }
 
-IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame, UINT orientation,
+IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapSource *frame, UINT orientation,
                                      bool hasAlpha)
 {
     IWICBitmapSource *scaled = NULL;

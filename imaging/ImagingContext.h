@@ -45,9 +45,10 @@ void CreateImagingContext();
 // Releases everything the context holds and frees the record.
 void FreeImagingContext(ImagingContext *context);
 
-// Makes frame (as a bitmap source) the context's current source, releasing
-// the one before, and reads its size. On failure currentSource may be NULL.
-HRESULT SetCurrentSource(ImagingContext *context, IWICBitmapFrameDecode *frame, UINT *width, UINT *height);
+// Makes frame (a decoded frame or the program's own copy of one) the
+// context's current source, releasing the one before, and reads its size.
+// On failure currentSource may be NULL.
+HRESULT SetCurrentSource(ImagingContext *context, IWICBitmapSource *frame, UINT *width, UINT *height);
 
 // The fit rule: the preview size of a W x H frame inside the preview box.
 // A side may come out 0 for extreme shapes; nothing clamps it.
@@ -57,7 +58,7 @@ void ComputePreviewSize(UINT width, UINT height, UINT *previewWidth, UINT *previ
 // source of preview size, shown the way orientation says and, for a frame
 // with alpha, laid onto white; or NULL on any failure. The caller releases
 // the result.
-IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapFrameDecode *frame, UINT orientation,
+IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapSource *frame, UINT orientation,
                                      bool hasAlpha);
 
 // Scales the current source, as stored, to width x height (Fant). Without
