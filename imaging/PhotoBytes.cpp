@@ -215,7 +215,7 @@ static size_t TypeBytes(WORD type)
 
 bool ReadIfdEntry(const TiffView &view, size_t ifdOffset, WORD index, TiffEntry *entry)
 {
-    const size_t at = ifdOffset + 2 + static_cast<size_t>(index) * 12;
+    const size_t at = IfdEntryOffset(ifdOffset, index);
     if (!ReadTiffShort(view, at, &entry->tag) || !ReadTiffShort(view, at + 2, &entry->type) ||
         !ReadTiffLong(view, at + 4, &entry->count))
         return false;
@@ -254,25 +254,69 @@ bool FindIfdEntry(const TiffView &view, size_t ifdOffset, WORD tag, TiffEntry *e
 
 bool ReadIntegerValue(const TiffView &view, const TiffEntry &entry, DWORD *value)
 {
-    if (entry.count == 0 || !Holds(view, entry.valueOffset, entry.valueBytes))
+    return ReadIntegerValueAt(view, entry, 0, value);
+}
+
+bool ReadIntegerValueAt(const TiffView &view, const TiffEntry &entry, DWORD index, DWORD *value)
+{
+    const size_t typeBytes = TypeBytes(entry.type);
+    if (index >= entry.count || typeBytes == 0 || !Holds(view, entry.valueOffset, entry.valueBytes))
         return false;
+    // index < count and count x typeBytes fits the view, so this stays inside it.
+    const size_t at = entry.valueOffset + static_cast<size_t>(index) * typeBytes;
     WORD shortValue = 0;
     switch (entry.type)
     {
     case 1: // BYTE
     case 6: // SBYTE
-        *value = view.data[entry.valueOffset - view.base];
+        *value = view.data[at - view.base];
         return true;
     case 3: // SHORT
     case 8: // SSHORT
-        if (!ReadTiffShort(view, entry.valueOffset, &shortValue))
+        if (!ReadTiffShort(view, at, &shortValue))
             return false;
         *value = shortValue;
         return true;
     case 4: // LONG
     case 9: // SLONG
-        return ReadTiffLong(view, entry.valueOffset, value);
+        return ReadTiffLong(view, at, value);
     default:
         return false;
     }
+}
+
+bool WriteTiffShort(BYTE *data, const TiffView &view, size_t offset, WORD value)
+{
+    if (!Holds(view, offset, 2))
+        return false;
+    BYTE *p = data + (offset - view.base);
+    p[view.bigEndian ? 0 : 1] = static_cast<BYTE>(value >> 8);
+    p[view.bigEndian ? 1 : 0] = static_cast<BYTE>(value);
+    return true;
+}
+
+bool WriteTiffLong(BYTE *data, const TiffView &view, size_t offset, DWORD value)
+{
+    if (!Holds(view, offset, 4))
+        return false;
+    BYTE *p = data + (offset - view.base);
+    for (int i = 0; i < 4; ++i)
+        p[view.bigEndian ? 3 - i : i] = static_cast<BYTE>(value >> (8 * i));
+    return true;
+}
+
+size_t IfdEntryOffset(size_t ifdOffset, WORD index)
+{
+    return ifdOffset + 2 + static_cast<size_t>(index) * 12;
+}
+
+bool WriteIfdEntryInteger(BYTE *data, const TiffView &view, size_t entryOffset, WORD type, DWORD value)
+{
+    if ((type != 3 && type != 4) || (type == 3 && value > 0xFFFF) || !Holds(view, entryOffset, 12))
+        return false;
+    // A SHORT sits in the first two bytes of the value field; the rest is zero.
+    return WriteTiffShort(data, view, entryOffset + 2, type) && WriteTiffLong(data, view, entryOffset + 4, 1) &&
+           WriteTiffLong(data, view, entryOffset + 8, 0) &&
+           (type == 4 ? WriteTiffLong(data, view, entryOffset + 8, value)
+                      : WriteTiffShort(data, view, entryOffset + 8, static_cast<WORD>(value)));
 }

@@ -78,3 +78,20 @@ bool FindIfdEntry(const TiffView &view, size_t ifdOffset, WORD tag, TiffEntry *e
 // The first value of an integer entry (BYTE, SHORT, LONG and their signed
 // kinds; count at least 1), within the view.
 bool ReadIntegerValue(const TiffView &view, const TiffEntry &entry, DWORD *value);
+
+// Writer side, with the same bounds: data is writable memory laid out as
+// the view's bytes (data[0] is the view's offset base).
+bool WriteTiffShort(BYTE *data, const TiffView &view, size_t offset, WORD value);
+bool WriteTiffLong(BYTE *data, const TiffView &view, size_t offset, DWORD value);
+
+// Rewrites the IFD entry at entryOffset (its first byte, the tag) as one
+// SHORT (type 3) or LONG (type 4) value held in the entry itself; the tag
+// stays. Whatever the entry pointed to before is no longer referenced.
+bool WriteIfdEntryInteger(BYTE *data, const TiffView &view, size_t entryOffset, WORD type, DWORD value);
+
+// Offset of entry `index` of the IFD at ifdOffset.
+size_t IfdEntryOffset(size_t ifdOffset, WORD index);
+
+// Value `index` (from 0) of an integer entry (BYTE, SHORT, LONG and their
+// signed kinds), within the view.
+bool ReadIntegerValueAt(const TiffView &view, const TiffEntry &entry, DWORD index, DWORD *value);
