@@ -1,5 +1,7 @@
 #include "ImageWriter.h"
 
+#include "MetadataSplice.h"
+
 #include "imaging/OwnBitmapSources.h"
 #include "imaging/Transparency.h"
 
@@ -155,7 +157,8 @@ void DeleteLeftoverTempFiles(const wchar_t *outputFolder)
     FindClose(find);
 }
 
-HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath)
+HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath,
+                       PhotoMetadata *metadata)
 {
     IWICStream *stream = NULL;
     IWICBitmapEncoder *encoder = NULL;
@@ -254,6 +257,8 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     hr = frame->SetPixelFormat(&pixelFormat);
     if (FAILED(hr))
         goto Cleanup;
+    // An encoder that does not take the profile leaves it to the splice below.
+    SetEncoderColorProfile(context->factory, frame, format.container, metadata);
     // What the encoder answers decides: it keeps alpha, and gets straight
     // BGRA, or it does not, and gets the image laid onto white, so that a
     // transparent pixel never shows the colour stored under it.
@@ -296,6 +301,10 @@ Cleanup:
     // Every reference to the temporary file is gone, so it is closed.
     if (tempPath[0])
     {
+        // What the photo knows goes in before the move; if that fails, the
+        // image is still written, without it.
+        if (SUCCEEDED(hr) && metadata)
+            SpliceMetadataIntoFile(tempPath, TEMP_PREFIX, format.container, metadata, width, height);
         if (SUCCEEDED(hr) && !MoveFileExW(tempPath, writtenPath, MOVEFILE_REPLACE_EXISTING))
             hr = HRESULT_FROM_WIN32(GetLastError());
         if (FAILED(hr))

@@ -9,6 +9,8 @@
 
 #include "imaging/ImagingContext.h"
 
+struct PhotoMetadata;
+
 struct OutputFormat
 {
     GUID container;    // WIC container format to encode
@@ -40,5 +42,9 @@ void DeleteLeftoverTempFiles(const wchar_t *outputFolder);
 // Encodes source (whole image, its size, resolution and pixel format) into
 // outputPath. A 32bpp PBGRA source keeps its alpha where the encoder takes
 // 32bpp BGRA and is laid onto white where it does not. Only the context's
-// factory is used; source is not released.
-HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath);
+// factory is used; source is not released. The metadata of the photo the
+// source came from (NULL: none) goes into the file where its container
+// keeps it (MetadataSplice.h); what cannot be carried is left out, and the
+// image is written all the same.
+HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath,
+                       PhotoMetadata *metadata = NULL);

@@ -1,6 +1,7 @@
 #include "ResizePipeline.h"
 
 #include "ImageWriter.h"
+#include "PhotoMetadata.h"
 #include "ResizeSettings.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/LargeFrame.h"
@@ -64,6 +65,9 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     GUID container;
     WICPixelFormatGUID format;
     float scale;
+    PhotoMetadata metadata;
+
+    InitPhotoMetadata(&metadata);
 
     // The previous frame is not needed any more; letting it go before the
     // next decode keeps two full-size frames from being alive at once.
@@ -79,7 +83,12 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
         // The platform's decoders hand over the pixels as stored; the tag
         // says how they are meant to be shown.
         if (SUCCEEDED(decoder->GetContainerFormat(&container)))
+        {
             orientation = ReadFileOrientation(fullPath, container);
+            // What the photo knows beside its pixels goes into the copy; a
+            // failure here only means that less of it is carried.
+            GatherPhotoMetadata(context->factory, fullPath, container, frame, &metadata);
+        }
         swaps = OrientationSwapsSides(orientation);
         hasAlpha = FrameHasAlpha(context->factory, frame);
         // Past 2 GiB the frame cannot be read in place (LargeFrame.h); the
@@ -141,7 +150,7 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     }
     // The write's own result does not end the batch; an output is complete
     // or absent either way.
-    WriteImageFile(context, scaled, outputPath);
+    WriteImageFile(context, scaled, outputPath, &metadata);
     hr = S_OK;
 
 Cleanup:
@@ -150,5 +159,6 @@ Cleanup:
     SafeRelease(&pixels);
     SafeRelease(&decoder);
     SafeRelease(&frame);
+    FreePhotoMetadata(&metadata);
     return hr;
 }
