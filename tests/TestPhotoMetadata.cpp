@@ -1,0 +1,210 @@
+#include "TestPhotoMetadata.h"
+
+#include <string.h>
+
+namespace
+{
+TestTiffTag AsciiTag(WORD tag, const char *text)
+{
+    const size_t length = strlen(text) + 1;
+    return TestTiffTag{tag, 2, static_cast<DWORD>(length), std::vector<BYTE>(text, text + length)};
+}
+
+// Three RATIONALs: degrees, minutes and seconds x 100.
+TestTiffTag CoordinateTag(bool bigEndian, WORD tag, DWORD degrees, DWORD minutes, DWORD centiSeconds)
+{
+    return TestTiffTag{tag, 5, 3, TiffValue(bigEndian, 4, {degrees, 1, minutes, 1, centiSeconds, 100})};
+}
+
+size_t Padded(size_t bytes)
+{
+    return bytes + (bytes & 1);
+}
+
+size_t IfdSize(const std::vector<TestTiffTag> &tags)
+{
+    size_t size = 2 + tags.size() * 12 + 4;
+    for (const TestTiffTag &tag : tags)
+        size += tag.value.size() > 4 ? Padded(tag.value.size()) : 0;
+    return size;
+}
+
+// Appends an IFD at the block's end with its longer values after it, each
+// padded to an even length.
+void AppendIfd(std::vector<BYTE> &block, bool bigEndian, const std::vector<TestTiffTag> &tags, DWORD next)
+{
+    const auto append = [&](const std::vector<BYTE> &bytes) { block.insert(block.end(), bytes.begin(), bytes.end()); };
+    size_t outOfLine = block.size() + 2 + tags.size() * 12 + 4;
+    std::vector<BYTE> values;
+    append(TiffValue(bigEndian, 2, {static_cast<DWORD>(tags.size())}));
+    for (const TestTiffTag &tag : tags)
+    {
+        append(TiffValue(bigEndian, 2, {tag.tag, tag.type}));
+        append(TiffValue(bigEndian, 4, {tag.count}));
+        if (tag.value.size() <= 4)
+        {
+            std::vector<BYTE> inline4 = tag.value;
+            inline4.resize(4, 0);
+            append(inline4);
+            continue;
+        }
+        append(TiffValue(bigEndian, 4, {static_cast<DWORD>(outOfLine + values.size())}));
+        values.insert(values.end(), tag.value.begin(), tag.value.end());
+        values.resize(Padded(values.size()), 0);
+    }
+    append(TiffValue(bigEndian, 4, {next}));
+    append(values);
+}
+} // namespace
+
+CameraExif BuildCameraExif(bool bigEndian, bool thumbnailFirst, DWORD orientation, DWORD pixelX, DWORD pixelY)
+{
+    std::vector<BYTE> thumbnail(64, 0xA5);
+    thumbnail[0] = 0xFF;
+    thumbnail[1] = 0xD8;
+    const auto ifd0 = [&](DWORD exifAt, DWORD gpsAt) {
+        return std::vector<TestTiffTag>{AsciiTag(0x010F, "QuillCam"), AsciiTag(0x0110, "QC-1 Mark II"),
+                                        IntegerTag(bigEndian, 0x0112, 3, orientation),
+                                        IntegerTag(bigEndian, 0x8769, 4, exifAt), IntegerTag(bigEndian, 0x8825, 4, gpsAt)};
+    };
+    const std::vector<TestTiffTag> exif = {AsciiTag(0x9003, "2024:05:01 10:20:30"),
+                                           IntegerTag(bigEndian, 0xA002, 3, pixelX),
+                                           IntegerTag(bigEndian, 0xA003, 4, pixelY)};
+    const std::vector<TestTiffTag> gps = {AsciiTag(0x0001, "N"), CoordinateTag(bigEndian, 0x0002, 48, 51, 2946),
+                                          AsciiTag(0x0003, "E"), CoordinateTag(bigEndian, 0x0004, 2, 17, 4020)};
+    const auto ifd1 = [&](DWORD thumbnailAt) {
+        return std::vector<TestTiffTag>{IntegerTag(bigEndian, 0x0103, 3, 6), IntegerTag(bigEndian, 0x0112, 3, orientation),
+                                        IntegerTag(bigEndian, 0x0201, 4, thumbnailAt),
+                                        IntegerTag(bigEndian, 0x0202, 4, static_cast<DWORD>(thumbnail.size()))};
+    };
+
+    CameraExif result;
+    const size_t afterIfd0 = 8 + IfdSize(ifd0(0, 0));
+    const size_t ifd1Bytes = IfdSize(ifd1(0)) + thumbnail.size();
+    result.ifd1Begin = thumbnailFirst ? afterIfd0 : afterIfd0 + IfdSize(exif) + IfdSize(gps);
+    result.ifd1End = result.ifd1Begin + ifd1Bytes;
+    result.exifIfd = thumbnailFirst ? result.ifd1End : afterIfd0;
+    result.gpsIfd = result.exifIfd + IfdSize(exif);
+    result.ifd0Next = 8 + 2 + ifd0(0, 0).size() * 12;
+    const DWORD thumbnailAt = static_cast<DWORD>(result.ifd1End - thumbnail.size());
+
+    std::vector<BYTE> &block = result.tiff;
+    block = {static_cast<BYTE>(bigEndian ? 'M' : 'I'), static_cast<BYTE>(bigEndian ? 'M' : 'I')};
+    const auto append = [&](const std::vector<BYTE> &bytes) { block.insert(block.end(), bytes.begin(), bytes.end()); };
+    append(TiffValue(bigEndian, 2, {42}));
+    append(TiffValue(bigEndian, 4, {8}));
+    AppendIfd(block, bigEndian, ifd0(static_cast<DWORD>(result.exifIfd), static_cast<DWORD>(result.gpsIfd)),
+              static_cast<DWORD>(result.ifd1Begin));
+    const auto appendIfd1 = [&]() {
+        AppendIfd(block, bigEndian, ifd1(thumbnailAt), 0);
+        append(thumbnail);
+    };
+    if (thumbnailFirst)
+        appendIfd1();
+    AppendIfd(block, bigEndian, exif, 0);
+    AppendIfd(block, bigEndian, gps, 0);
+    if (!thumbnailFirst)
+        appendIfd1();
+    return result;
+}
+
+std::vector<BYTE> ExpectedCarriedExif(bool bigEndian, bool thumbnailFirst, DWORD pixelX, DWORD pixelY)
+{
+    CameraExif exif = BuildCameraExif(bigEndian, thumbnailFirst, 1, pixelX, pixelY);
+    memset(&exif.tiff[exif.ifd0Next], 0, 4);
+    memset(&exif.tiff[exif.ifd1Begin], 0, exif.ifd1End - exif.ifd1Begin);
+    if (!thumbnailFirst)
+        exif.tiff.resize(exif.ifd1Begin);
+    return exif.tiff;
+}
+
+std::vector<BYTE> MakeIccProfile(const char *space, size_t size)
+{
+    std::vector<BYTE> profile(size);
+    for (size_t i = 164; i < size; ++i)
+        profile[i] = static_cast<BYTE>(i * 7);
+    const std::vector<BYTE> length = TiffValue(true, 4, {static_cast<DWORD>(size)});
+    memcpy(&profile[0], length.data(), 4);
+    memcpy(&profile[8], "\x04\x30\x00\x00", 4); // version 4.3
+    memcpy(&profile[12], "mntr", 4);
+    memcpy(&profile[16], space, 4);
+    memcpy(&profile[20], "XYZ ", 4);
+    memcpy(&profile[36], "acsp", 4);
+    // The D50 illuminant, then one tag: the media white point at 144.
+    const std::vector<BYTE> d50 = TiffValue(true, 4, {0xF6D6, 0x10000, 0xD32D});
+    memcpy(&profile[68], d50.data(), 12);
+    const std::vector<BYTE> tags = TiffValue(true, 4, {1, 0x77747074 /* wtpt */, 144, 20, 0x58595A20 /* XYZ */, 0});
+    memcpy(&profile[128], tags.data(), tags.size());
+    memcpy(&profile[152], d50.data(), 12);
+    return profile;
+}
+
+std::vector<std::vector<BYTE>> IccChunkPayloads(const std::vector<BYTE> &profile, size_t parts)
+{
+    std::vector<std::vector<BYTE>> chunks;
+    const size_t piece = (profile.size() + parts - 1) / parts;
+    for (size_t i = 0; i < parts; ++i)
+    {
+        std::vector<BYTE> chunk(reinterpret_cast<const BYTE *>("ICC_PROFILE"), reinterpret_cast<const BYTE *>("ICC_PROFILE") + 12);
+        chunk.push_back(static_cast<BYTE>(i + 1));
+        chunk.push_back(static_cast<BYTE>(parts));
+        const size_t from = i * piece, to = from + piece < profile.size() ? from + piece : profile.size();
+        chunk.insert(chunk.end(), profile.begin() + from, profile.begin() + to);
+        chunks.push_back(chunk);
+    }
+    return chunks;
+}
+
+std::vector<BYTE> XmpPayload(const char *orientation)
+{
+    const std::string packet =
+        std::string("http://ns.adobe.com/xap/1.0/") + '\0' +
+        "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+        "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" "
+        "xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" tiff:Orientation=\"" + orientation +
+        "\" exif:GPSLatitude=\"48,51.491N\"/><rdf:Description rdf:about=\"\"><tiff:Orientation>" + orientation +
+        "</tiff:Orientation></rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+    return std::vector<BYTE>(packet.begin(), packet.end());
+}
+
+std::vector<BYTE> AddPhotoSegments(const std::vector<BYTE> &jpeg, const PhotoSegments &segments)
+{
+    // Each goes right after SOI, so they are added last first.
+    std::vector<BYTE> result = jpeg;
+    for (size_t i = segments.icc.size(); i-- > 0;)
+        result = InsertJpegSegment(result, 0xE2, segments.icc[i]);
+    if (!segments.xmp.empty())
+        result = InsertJpegSegment(result, 0xE1, segments.xmp);
+    if (!segments.exif.empty())
+        result = InsertJpegSegment(result, 0xE1, segments.exif);
+    return result;
+}
+
+std::vector<TestSegment> ListJpegSegments(const std::vector<BYTE> &jpeg)
+{
+    std::vector<TestSegment> segments;
+    for (size_t p = 2; p + 4 <= jpeg.size() && jpeg[p] == 0xFF && jpeg[p + 1] != 0xDA;)
+    {
+        const size_t length = static_cast<size_t>(jpeg[p + 2]) << 8 | jpeg[p + 3];
+        if (length < 2 || p + 2 + length > jpeg.size())
+            break;
+        segments.push_back(TestSegment{jpeg[p + 1], std::vector<BYTE>(jpeg.begin() + p + 4, jpeg.begin() + p + 2 + length)});
+        p += 2 + length;
+    }
+    return segments;
+}
+
+std::vector<std::string> ListPngChunks(const std::vector<BYTE> &png)
+{
+    std::vector<std::string> chunks;
+    for (size_t p = 8; p + 12 <= png.size();)
+    {
+        const size_t length = static_cast<size_t>(png[p]) << 24 | png[p + 1] << 16 | png[p + 2] << 8 | png[p + 3];
+        chunks.push_back(std::string(reinterpret_cast<const char *>(&png[p + 4]), 4));
+        if (length > png.size() - p - 12)
+            break;
+        p += 12 + length;
+    }
+    return chunks;
+}
