@@ -220,12 +220,6 @@ protected:
     ImagingContext context;
 };
 
-PhotoSegments CameraSegments(bool bigEndian, bool thumbnailFirst)
-{
-    return PhotoSegments{ExifPayload(BuildCameraExif(bigEndian, thumbnailFirst, 6, 640, 480).tiff), XmpPayload("6"),
-                         IccChunkPayloads(MakeIccProfile("RGB ", 1200), 2)};
-}
-
 TEST_F(MetadataTest, JpegPhotoKeepsExifXmpAndProfileWithOrientationOneAndNoThumbnail)
 {
     const std::vector<BYTE> base = Encoded(GUID_ContainerFormatJpeg);

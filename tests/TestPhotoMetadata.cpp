@@ -168,6 +168,12 @@ std::vector<BYTE> XmpPayload(const char *orientation)
     return std::vector<BYTE>(packet.begin(), packet.end());
 }
 
+PhotoSegments CameraSegments(bool bigEndian, bool thumbnailFirst)
+{
+    return PhotoSegments{ExifPayload(BuildCameraExif(bigEndian, thumbnailFirst, 6, 640, 480).tiff), XmpPayload("6"),
+                         IccChunkPayloads(MakeIccProfile("RGB ", 1200), 2)};
+}
+
 std::vector<BYTE> AddPhotoSegments(const std::vector<BYTE> &jpeg, const PhotoSegments &segments)
 {
     // Each goes right after SOI, so they are added last first.

@@ -49,6 +49,10 @@ struct PhotoSegments
     std::vector<std::vector<BYTE>> icc;
 };
 
+// A camera's photo: BuildCameraExif (orientation 6, 640 x 480), XmpPayload
+// ("6") and a 1200-byte RGB profile in two chunks.
+PhotoSegments CameraSegments(bool bigEndian, bool thumbnailFirst);
+
 // The JPEG with the segments after its SOI: Exif, XMP, then the ICC chunks
 // in the order given. Empty payloads are left out.
 std::vector<BYTE> AddPhotoSegments(const std::vector<BYTE> &jpeg, const PhotoSegments &segments);

@@ -12,7 +12,10 @@
 #include "RobustSupport.h"
 
 #include "TestPhotoBytes.h"
+#include "TestPhotoMetadata.h"
 
+#include "batch/MetadataSplice.h"
+#include "batch/PhotoMetadata.h"
 #include "batch/ResizePipeline.h"
 #include "imaging/Orientation.h"
 
@@ -191,7 +194,8 @@ TEST(Fuzz, MutatedImagesNeverCrashHangOrLeavePartialFiles)
                           {L"gif", MakeImageBytes(32, 24, GUID_ContainerFormatGif)},
                           {L"bmp", MakeImageBytes(32, 24, GUID_ContainerFormatBmp)},
                           {L"tif", MakeImageBytes(32, 24, GUID_ContainerFormatTiff)},
-                          {L"jpg", TagOrientation(MakeImageBytes(32, 24, GUID_ContainerFormatJpeg), true)}};
+                          {L"jpg", TagOrientation(MakeImageBytes(32, 24, GUID_ContainerFormatJpeg), true)},
+                          {L"jpg", AddPhotoSegments(MakeImageBytes(32, 24, GUID_ContainerFormatJpeg), CameraSegments(false, false))}};
     const unsigned seedCount = sizeof(seeds) / sizeof(seeds[0]);
     for (const Seed &s : seeds)
         ASSERT_FALSE(s.bytes.empty()) << "could not make the ." << Narrow(s.extension) << " seed";
@@ -329,4 +333,65 @@ TEST(Fuzz, MutatedExifBlocksAreReadWithinTheirBytes)
     printf("[fuzz] Exif blocks: %u still read as 6, %u as upright or another value\n", tagged, upright);
     EXPECT_GT(tagged, 0u) << "no mutated block kept its tag: the mutations test nothing";
     EXPECT_GT(upright, 0u) << "no mutation ever broke the block";
+}
+
+// The metadata reader on mutated header segments (Exif with IFD1 and
+// thumbnail, XMP, ICC chunks), read from memory that ends at a guard page:
+// whatever it carries is well-formed by its own measure (read again, it
+// comes out unchanged and says orientation 1), and spliced into a real
+// JPEG it leaves an image that decodes whole.
+TEST(Fuzz, MutatedPhotoMetadataIsCarriedWholeOrNotAtAll)
+{
+    const unsigned long seed = Setting("QM_FUZZ_SEED", L"--fuzz-seed=", 1);
+    const std::vector<BYTE> soi = {0xFF, 0xD8};
+    const std::vector<BYTE> headers[] = {AddPhotoSegments(soi, CameraSegments(false, false)),
+                                         AddPhotoSegments(soi, CameraSegments(true, true))};
+    const std::vector<BYTE> jpeg = MakeImageBytes(16, 8, GUID_ContainerFormatJpeg);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = std::wstring(temp) + L"qm-fuzz-metadata.jpg";
+    Random random(static_cast<uint32_t>(seed));
+    unsigned carried = 0, nothing = 0;
+    for (unsigned i = 0; i < 20000; ++i)
+    {
+        std::vector<BYTE> bytes = headers[i % 2];
+        for (uint32_t n = random.Below(3) + 1; n > 0; --n)
+            Mutate(bytes, random);
+        const GuardedBytes header(bytes);
+        ASSERT_TRUE(header.data != NULL);
+        PhotoMetadata metadata, again;
+        InitPhotoMetadata(&metadata);
+        InitPhotoMetadata(&again);
+        metadata.container = GUID_ContainerFormatJpeg;
+        ASSERT_EQ(S_OK, CollectJpegMetadata(header.data, header.size, &metadata)) << "iteration " << i;
+        if (metadata.jpegSegmentsSize == 0)
+        {
+            ++nothing;
+            continue;
+        }
+        ++carried;
+        std::vector<BYTE> out = soi;
+        out.insert(out.end(), metadata.jpegSegments, metadata.jpegSegments + metadata.jpegSegmentsSize);
+        const GuardedBytes carriedHeader(out);
+        ASSERT_TRUE(carriedHeader.data != NULL);
+        EXPECT_EQ(1u, ParseJpegOrientation(carriedHeader.data, carriedHeader.size)) << "iteration " << i;
+        ASSERT_EQ(S_OK, CollectJpegMetadata(carriedHeader.data, carriedHeader.size, &again));
+        EXPECT_TRUE(again.jpegSegmentsSize == metadata.jpegSegmentsSize &&
+                    memcmp(again.jpegSegments, metadata.jpegSegments, metadata.jpegSegmentsSize) == 0)
+            << "iteration " << i << ": what was carried does not read back as itself";
+        if (i % 100 < 2)
+        {
+            ASSERT_TRUE(WriteFileBytes(path, jpeg.data(), jpeg.size()));
+            const HRESULT hr = SpliceMetadataIntoFile(path.c_str(), L"qmf", GUID_ContainerFormatJpeg, &metadata, 16, 8);
+            const DecodedImage image = DecodeCompletely(path);
+            EXPECT_TRUE(hr == S_OK && image.hr == S_OK && image.width == 16 && image.height == 8)
+                << "iteration " << i << ": splice " << Hex(hr) << ", then decoding " << Hex(image.hr);
+        }
+        FreePhotoMetadata(&again);
+        FreePhotoMetadata(&metadata);
+    }
+    DeleteFileW(path.c_str());
+    printf("[fuzz] metadata blocks: something carried from %u headers, nothing from %u\n", carried, nothing);
+    EXPECT_GT(carried, 0u) << "no mutated header kept a block: the mutations test nothing";
+    EXPECT_GT(nothing, 0u) << "no mutation ever broke every block";
 }
