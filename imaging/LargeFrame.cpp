@@ -116,6 +116,11 @@ HRESULT CopyFrameIfTooLarge(IWICImagingFactory *factory, IWICBitmapSource *frame
     HRESULT hr = frame->GetSize(&width, &height);
     if (FAILED(hr))
         return hr;
+    // No WIC pixel is wider than 128 bits: a frame that fits at that width
+    // needs no look at its format (whose component information the
+    // platform may keep cached long after).
+    if (ComputeFrameSpanBytes(width, height, 128) <= LARGEST_IN_PLACE_FRAME_BYTES)
+        return S_OK;
     hr = frame->GetPixelFormat(&format);
     if (FAILED(hr))
         return hr;
