@@ -2,7 +2,7 @@
 // a JPEG, the colour profile of a PNG or TIFF; malformed blocks left out
 // while the image is still written; no metadata, no change to the bytes.
 #include "TestImages.h"
-#include "TestPhotoMetadata.h"
+#include "TestPhotoBytes.h"
 
 #include "batch/ImageWriter.h"
 #include "batch/MetadataSplice.h"

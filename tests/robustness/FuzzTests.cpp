@@ -12,7 +12,7 @@
 #include "RobustSupport.h"
 
 #include "TestPhotoBytes.h"
-#include "TestPhotoMetadata.h"
+#include "TestPhotoBytes.h"
 
 #include "batch/MetadataSplice.h"
 #include "batch/PhotoMetadata.h"

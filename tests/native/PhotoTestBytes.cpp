@@ -1,17 +1,12 @@
-#include "TestPhotoMetadata.h"
+// Photo file bytes built by hand for tests (PhotoTestBytes.h).
+#include "PhotoTestBytes.h"
 
-#include <string.h>
+#include <cstring>
 
 namespace
 {
-TestTiffTag AsciiTag(WORD tag, const char *text)
-{
-    const size_t length = strlen(text) + 1;
-    return TestTiffTag{tag, 2, static_cast<DWORD>(length), std::vector<BYTE>(text, text + length)};
-}
-
 // Three RATIONALs: degrees, minutes and seconds x 100.
-TestTiffTag CoordinateTag(bool bigEndian, WORD tag, DWORD degrees, DWORD minutes, DWORD centiSeconds)
+TestTiffTag CoordinateTag(bool bigEndian, uint16_t tag, uint32_t degrees, uint32_t minutes, uint32_t centiSeconds)
 {
     return TestTiffTag{tag, 5, 3, TiffValue(bigEndian, 4, {degrees, 1, minutes, 1, centiSeconds, 100})};
 }
@@ -19,6 +14,40 @@ TestTiffTag CoordinateTag(bool bigEndian, WORD tag, DWORD degrees, DWORD minutes
 size_t Padded(size_t bytes)
 {
     return bytes + (bytes & 1);
+}
+
+void Append(Bytes &block, const Bytes &bytes)
+{
+    block.insert(block.end(), bytes.begin(), bytes.end());
+}
+} // namespace
+
+Bytes TiffValue(bool bigEndian, size_t width, std::initializer_list<uint32_t> values)
+{
+    Bytes bytes;
+    for (uint32_t value : values)
+        for (size_t i = 0; i < width; ++i)
+            bytes.push_back(static_cast<uint8_t>(value >> (8 * (bigEndian ? width - 1 - i : i))));
+    return bytes;
+}
+
+TestTiffTag IntegerTag(bool bigEndian, uint16_t tag, uint16_t type, uint32_t value)
+{
+    return TestTiffTag{tag, type, 1, TiffValue(bigEndian, type == 3 ? 2 : 4, {value})};
+}
+
+TestTiffTag AsciiTag(uint16_t tag, const char *text)
+{
+    const size_t length = strlen(text) + 1;
+    return TestTiffTag{tag, 2, static_cast<uint32_t>(length), Bytes(text, text + length)};
+}
+
+Bytes TiffHeader(bool bigEndian)
+{
+    Bytes block = {static_cast<uint8_t>(bigEndian ? 'M' : 'I'), static_cast<uint8_t>(bigEndian ? 'M' : 'I')};
+    Append(block, TiffValue(bigEndian, 2, {42}));
+    Append(block, TiffValue(bigEndian, 4, {8}));
+    return block;
 }
 
 size_t IfdSize(const std::vector<TestTiffTag> &tags)
@@ -29,40 +58,67 @@ size_t IfdSize(const std::vector<TestTiffTag> &tags)
     return size;
 }
 
-// Appends an IFD at the block's end with its longer values after it, each
-// padded to an even length.
-void AppendIfd(std::vector<BYTE> &block, bool bigEndian, const std::vector<TestTiffTag> &tags, DWORD next)
+void AppendIfd(Bytes &block, bool bigEndian, const std::vector<TestTiffTag> &tags, uint32_t next)
 {
-    const auto append = [&](const std::vector<BYTE> &bytes) { block.insert(block.end(), bytes.begin(), bytes.end()); };
     size_t outOfLine = block.size() + 2 + tags.size() * 12 + 4;
-    std::vector<BYTE> values;
-    append(TiffValue(bigEndian, 2, {static_cast<DWORD>(tags.size())}));
+    Bytes values;
+    Append(block, TiffValue(bigEndian, 2, {static_cast<uint32_t>(tags.size())}));
     for (const TestTiffTag &tag : tags)
     {
-        append(TiffValue(bigEndian, 2, {tag.tag, tag.type}));
-        append(TiffValue(bigEndian, 4, {tag.count}));
+        Append(block, TiffValue(bigEndian, 2, {tag.tag, tag.type}));
+        Append(block, TiffValue(bigEndian, 4, {tag.count}));
         if (tag.value.size() <= 4)
         {
-            std::vector<BYTE> inline4 = tag.value;
+            Bytes inline4 = tag.value;
             inline4.resize(4, 0);
-            append(inline4);
+            Append(block, inline4);
             continue;
         }
-        append(TiffValue(bigEndian, 4, {static_cast<DWORD>(outOfLine + values.size())}));
+        Append(block, TiffValue(bigEndian, 4, {static_cast<uint32_t>(outOfLine + values.size())}));
         values.insert(values.end(), tag.value.begin(), tag.value.end());
         values.resize(Padded(values.size()), 0);
     }
-    append(TiffValue(bigEndian, 4, {next}));
-    append(values);
+    Append(block, TiffValue(bigEndian, 4, {next}));
+    Append(block, values);
 }
-} // namespace
 
-CameraExif BuildCameraExif(bool bigEndian, bool thumbnailFirst, DWORD orientation, DWORD pixelX, DWORD pixelY)
+Bytes BuildTiffBlock(bool bigEndian, const std::vector<TestTiffTag> &ifd0, const Bytes &trailer)
 {
-    std::vector<BYTE> thumbnail(64, 0xA5);
+    Bytes block = TiffHeader(bigEndian);
+    AppendIfd(block, bigEndian, ifd0, 0);
+    Append(block, trailer);
+    return block;
+}
+
+Bytes ExifPayload(const Bytes &tiffBlock)
+{
+    Bytes payload = {'E', 'x', 'i', 'f', 0, 0};
+    Append(payload, tiffBlock);
+    return payload;
+}
+
+Bytes JpegSegment(uint8_t marker, const Bytes &payload)
+{
+    const size_t length = payload.size() + 2;
+    Bytes segment = {0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    Append(segment, payload);
+    return segment;
+}
+
+Bytes InsertJpegSegment(const Bytes &jpeg, uint8_t marker, const Bytes &payload)
+{
+    const Bytes segment = JpegSegment(marker, payload);
+    Bytes result = jpeg;
+    result.insert(result.begin() + (jpeg.size() < 2 ? jpeg.size() : 2), segment.begin(), segment.end());
+    return result;
+}
+
+CameraExif BuildCameraExif(bool bigEndian, bool thumbnailFirst, uint32_t orientation, uint32_t pixelX, uint32_t pixelY)
+{
+    Bytes thumbnail(64, 0xA5);
     thumbnail[0] = 0xFF;
     thumbnail[1] = 0xD8;
-    const auto ifd0 = [&](DWORD exifAt, DWORD gpsAt) {
+    const auto ifd0 = [&](uint32_t exifAt, uint32_t gpsAt) {
         return std::vector<TestTiffTag>{AsciiTag(0x010F, "QuillCam"), AsciiTag(0x0110, "QC-1 Mark II"),
                                         IntegerTag(bigEndian, 0x0112, 3, orientation),
                                         IntegerTag(bigEndian, 0x8769, 4, exifAt), IntegerTag(bigEndian, 0x8825, 4, gpsAt)};
@@ -72,10 +128,10 @@ CameraExif BuildCameraExif(bool bigEndian, bool thumbnailFirst, DWORD orientatio
                                            IntegerTag(bigEndian, 0xA003, 4, pixelY)};
     const std::vector<TestTiffTag> gps = {AsciiTag(0x0001, "N"), CoordinateTag(bigEndian, 0x0002, 48, 51, 2946),
                                           AsciiTag(0x0003, "E"), CoordinateTag(bigEndian, 0x0004, 2, 17, 4020)};
-    const auto ifd1 = [&](DWORD thumbnailAt) {
+    const auto ifd1 = [&](uint32_t thumbnailAt) {
         return std::vector<TestTiffTag>{IntegerTag(bigEndian, 0x0103, 3, 6), IntegerTag(bigEndian, 0x0112, 3, orientation),
                                         IntegerTag(bigEndian, 0x0201, 4, thumbnailAt),
-                                        IntegerTag(bigEndian, 0x0202, 4, static_cast<DWORD>(thumbnail.size()))};
+                                        IntegerTag(bigEndian, 0x0202, 4, static_cast<uint32_t>(thumbnail.size()))};
     };
 
     CameraExif result;
@@ -86,18 +142,15 @@ CameraExif BuildCameraExif(bool bigEndian, bool thumbnailFirst, DWORD orientatio
     result.exifIfd = thumbnailFirst ? result.ifd1End : afterIfd0;
     result.gpsIfd = result.exifIfd + IfdSize(exif);
     result.ifd0Next = 8 + 2 + ifd0(0, 0).size() * 12;
-    const DWORD thumbnailAt = static_cast<DWORD>(result.ifd1End - thumbnail.size());
+    const uint32_t thumbnailAt = static_cast<uint32_t>(result.ifd1End - thumbnail.size());
 
-    std::vector<BYTE> &block = result.tiff;
-    block = {static_cast<BYTE>(bigEndian ? 'M' : 'I'), static_cast<BYTE>(bigEndian ? 'M' : 'I')};
-    const auto append = [&](const std::vector<BYTE> &bytes) { block.insert(block.end(), bytes.begin(), bytes.end()); };
-    append(TiffValue(bigEndian, 2, {42}));
-    append(TiffValue(bigEndian, 4, {8}));
-    AppendIfd(block, bigEndian, ifd0(static_cast<DWORD>(result.exifIfd), static_cast<DWORD>(result.gpsIfd)),
-              static_cast<DWORD>(result.ifd1Begin));
+    Bytes &block = result.tiff;
+    block = TiffHeader(bigEndian);
+    AppendIfd(block, bigEndian, ifd0(static_cast<uint32_t>(result.exifIfd), static_cast<uint32_t>(result.gpsIfd)),
+              static_cast<uint32_t>(result.ifd1Begin));
     const auto appendIfd1 = [&]() {
         AppendIfd(block, bigEndian, ifd1(thumbnailAt), 0);
-        append(thumbnail);
+        Append(block, thumbnail);
     };
     if (thumbnailFirst)
         appendIfd1();
@@ -108,7 +161,7 @@ CameraExif BuildCameraExif(bool bigEndian, bool thumbnailFirst, DWORD orientatio
     return result;
 }
 
-std::vector<BYTE> ExpectedCarriedExif(bool bigEndian, bool thumbnailFirst, DWORD pixelX, DWORD pixelY)
+Bytes ExpectedCarriedExif(bool bigEndian, bool thumbnailFirst, uint32_t pixelX, uint32_t pixelY)
 {
     CameraExif exif = BuildCameraExif(bigEndian, thumbnailFirst, 1, pixelX, pixelY);
     memset(&exif.tiff[exif.ifd0Next], 0, 4);
@@ -118,12 +171,12 @@ std::vector<BYTE> ExpectedCarriedExif(bool bigEndian, bool thumbnailFirst, DWORD
     return exif.tiff;
 }
 
-std::vector<BYTE> MakeIccProfile(const char *space, size_t size)
+Bytes MakeIccProfile(const char *space, size_t size)
 {
-    std::vector<BYTE> profile(size);
+    Bytes profile(size);
     for (size_t i = 164; i < size; ++i)
-        profile[i] = static_cast<BYTE>(i * 7);
-    const std::vector<BYTE> length = TiffValue(true, 4, {static_cast<DWORD>(size)});
+        profile[i] = static_cast<uint8_t>(i * 7);
+    const Bytes length = TiffValue(true, 4, {static_cast<uint32_t>(size)});
     memcpy(&profile[0], length.data(), 4);
     memcpy(&profile[8], "\x04\x30\x00\x00", 4); // version 4.3
     memcpy(&profile[12], "mntr", 4);
@@ -131,23 +184,23 @@ std::vector<BYTE> MakeIccProfile(const char *space, size_t size)
     memcpy(&profile[20], "XYZ ", 4);
     memcpy(&profile[36], "acsp", 4);
     // The D50 illuminant, then one tag: the media white point at 144.
-    const std::vector<BYTE> d50 = TiffValue(true, 4, {0xF6D6, 0x10000, 0xD32D});
+    const Bytes d50 = TiffValue(true, 4, {0xF6D6, 0x10000, 0xD32D});
     memcpy(&profile[68], d50.data(), 12);
-    const std::vector<BYTE> tags = TiffValue(true, 4, {1, 0x77747074 /* wtpt */, 144, 20, 0x58595A20 /* XYZ */, 0});
+    const Bytes tags = TiffValue(true, 4, {1, 0x77747074 /* wtpt */, 144, 20, 0x58595A20 /* XYZ */, 0});
     memcpy(&profile[128], tags.data(), tags.size());
     memcpy(&profile[152], d50.data(), 12);
     return profile;
 }
 
-std::vector<std::vector<BYTE>> IccChunkPayloads(const std::vector<BYTE> &profile, size_t parts)
+std::vector<Bytes> IccChunkPayloads(const Bytes &profile, size_t parts)
 {
-    std::vector<std::vector<BYTE>> chunks;
+    std::vector<Bytes> chunks;
     const size_t piece = (profile.size() + parts - 1) / parts;
     for (size_t i = 0; i < parts; ++i)
     {
-        std::vector<BYTE> chunk(reinterpret_cast<const BYTE *>("ICC_PROFILE"), reinterpret_cast<const BYTE *>("ICC_PROFILE") + 12);
-        chunk.push_back(static_cast<BYTE>(i + 1));
-        chunk.push_back(static_cast<BYTE>(parts));
+        Bytes chunk(reinterpret_cast<const uint8_t *>("ICC_PROFILE"), reinterpret_cast<const uint8_t *>("ICC_PROFILE") + 12);
+        chunk.push_back(static_cast<uint8_t>(i + 1));
+        chunk.push_back(static_cast<uint8_t>(parts));
         const size_t from = i * piece, to = from + piece < profile.size() ? from + piece : profile.size();
         chunk.insert(chunk.end(), profile.begin() + from, profile.begin() + to);
         chunks.push_back(chunk);
@@ -155,7 +208,7 @@ std::vector<std::vector<BYTE>> IccChunkPayloads(const std::vector<BYTE> &profile
     return chunks;
 }
 
-std::vector<BYTE> XmpPayload(const char *orientation)
+Bytes XmpPayload(const char *orientation)
 {
     const std::string packet =
         std::string("http://ns.adobe.com/xap/1.0/") + '\0' +
@@ -165,7 +218,7 @@ std::vector<BYTE> XmpPayload(const char *orientation)
         "xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" tiff:Orientation=\"" + orientation +
         "\" exif:GPSLatitude=\"48,51.491N\"/><rdf:Description rdf:about=\"\"><tiff:Orientation>" + orientation +
         "</tiff:Orientation></rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
-    return std::vector<BYTE>(packet.begin(), packet.end());
+    return Bytes(packet.begin(), packet.end());
 }
 
 PhotoSegments CameraSegments(bool bigEndian, bool thumbnailFirst)
@@ -174,10 +227,10 @@ PhotoSegments CameraSegments(bool bigEndian, bool thumbnailFirst)
                          IccChunkPayloads(MakeIccProfile("RGB ", 1200), 2)};
 }
 
-std::vector<BYTE> AddPhotoSegments(const std::vector<BYTE> &jpeg, const PhotoSegments &segments)
+Bytes AddPhotoSegments(const Bytes &jpeg, const PhotoSegments &segments)
 {
     // Each goes right after SOI, so they are added last first.
-    std::vector<BYTE> result = jpeg;
+    Bytes result = jpeg;
     for (size_t i = segments.icc.size(); i-- > 0;)
         result = InsertJpegSegment(result, 0xE2, segments.icc[i]);
     if (!segments.xmp.empty())
@@ -187,7 +240,7 @@ std::vector<BYTE> AddPhotoSegments(const std::vector<BYTE> &jpeg, const PhotoSeg
     return result;
 }
 
-std::vector<TestSegment> ListJpegSegments(const std::vector<BYTE> &jpeg)
+std::vector<TestSegment> ListJpegSegments(const Bytes &jpeg)
 {
     std::vector<TestSegment> segments;
     for (size_t p = 2; p + 4 <= jpeg.size() && jpeg[p] == 0xFF && jpeg[p + 1] != 0xDA;)
@@ -195,13 +248,13 @@ std::vector<TestSegment> ListJpegSegments(const std::vector<BYTE> &jpeg)
         const size_t length = static_cast<size_t>(jpeg[p + 2]) << 8 | jpeg[p + 3];
         if (length < 2 || p + 2 + length > jpeg.size())
             break;
-        segments.push_back(TestSegment{jpeg[p + 1], std::vector<BYTE>(jpeg.begin() + p + 4, jpeg.begin() + p + 2 + length)});
+        segments.push_back(TestSegment{jpeg[p + 1], Bytes(jpeg.begin() + p + 4, jpeg.begin() + p + 2 + length)});
         p += 2 + length;
     }
     return segments;
 }
 
-std::vector<std::string> ListPngChunks(const std::vector<BYTE> &png)
+std::vector<std::string> ListPngChunks(const Bytes &png)
 {
     std::vector<std::string> chunks;
     for (size_t p = 8; p + 12 <= png.size();)
