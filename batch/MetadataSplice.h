@@ -10,6 +10,8 @@
 
 #include "PhotoMetadata.h"
 
+#include "photo/Splice.h"
+
 #include <windows.h>
 #include <wincodec.h>
 
@@ -32,6 +34,7 @@ HRESULT SetEncoderColorProfile(IWICImagingFactory *factory, IWICBitmapFrameEncod
 HRESULT SpliceMetadataIntoFile(const wchar_t *encodedPath, const wchar_t *tempPrefix, REFGUID container,
                                PhotoMetadata *metadata, UINT width, UINT height);
 
-// A whole PNG iCCP chunk (length, type, data, CRC) holding profile as a
-// zlib stream of stored deflate blocks. The caller frees *chunk.
-HRESULT BuildIccpChunk(const BYTE *profile, size_t size, BYTE **chunk, size_t *chunkSize);
+// Where the metadata goes into an encoded copy of the given container
+// (photo/Splice.h). False when nothing goes in.
+bool PlanMetadataSplice(const uint8_t *encoded, size_t size, REFGUID container, const PhotoMetadata *metadata,
+                        UINT width, UINT height, SplicePlan *plan);

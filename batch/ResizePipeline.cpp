@@ -6,6 +6,7 @@
 #include "imaging/ImagingContext.h"
 #include "imaging/LargeFrame.h"
 #include "imaging/Orientation.h"
+#include "imaging/Win32PhotoFile.h"
 #include "imaging/Transparency.h"
 
 #include <math.h>
@@ -50,77 +51,91 @@ static void RepaintPreview(HWND window)
     UpdateWindow(window);
 }
 
-HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath)
+namespace
 {
-    ImagingContext *context = g_imaging;
+// What the pipeline knows of one input once it is decoded.
+struct InputImage
+{
+    IWICBitmapSource *pixels; // the frame, or its own copy when too large to read in place
+    UINT orientation;
+    bool hasAlpha;
+    PhotoMetadata metadata;
+};
+
+// The orientation the header's reading found, for a file decoded as the
+// container the reading took it for.
+UINT OrientationFor(const PhotoHeader &header, REFGUID container)
+{
+    const bool read = (header.kind == PHOTO_JPEG && IsEqualGUID(container, GUID_ContainerFormatJpeg)) ||
+                      (header.kind == PHOTO_TIFF && IsEqualGUID(container, GUID_ContainerFormatTiff));
+    return read ? header.orientation : ORIENTATION_UPRIGHT;
+}
+
+// Reads the file's header once (photo/PhotoHeader.h), then, unless its
+// frame header promises more than a decoder may be given, decodes frame 0.
+HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *input)
+{
     IWICBitmapDecoder *decoder = NULL;
     IWICBitmapFrameDecode *frame = NULL;
-    IWICBitmapSource *pixels = NULL;
-    IWICBitmapSource *preview = NULL;
-    IWICBitmapSource *scaled = NULL;
-    IWICBitmapSource *upright = NULL;
-    UINT width = 0, height = 0, targetWidth = 0, targetHeight = 0;
-    UINT orientation = ORIENTATION_UPRIGHT;
-    bool hasAlpha = false, swaps = false;
+    PhotoHeader header;
     GUID container;
-    WICPixelFormatGUID format;
-    float scale;
-    PhotoMetadata metadata;
 
-    InitPhotoMetadata(&metadata);
+    ReadPhotoFileHeader(path, &header);
+    HRESULT hr = header.frameTooLarge ? HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW) : S_OK;
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = context->factory->CreateDecoderFromFilename(path, NULL, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = decoder->GetFrame(0, &frame);
+    if (FAILED(hr))
+        goto Cleanup;
+    // The platform's decoders hand over the pixels as stored; the tag says
+    // how they are meant to be shown. What the photo knows beside its
+    // pixels goes into the copy; a failure there only means less is carried.
+    if (SUCCEEDED(decoder->GetContainerFormat(&container)))
+    {
+        input->orientation = OrientationFor(header, container);
+        GatherPhotoMetadata(context->factory, container, frame, &header, &input->metadata);
+    }
+    input->hasAlpha = FrameHasAlpha(context->factory, frame);
+    // Past 2 GiB the frame cannot be read in place (LargeFrame.h); the
+    // preview and the full-size result then both come from its copy.
+    hr = TakePixelSource(context->factory, &decoder, &frame, &input->pixels);
 
-    // The previous frame is not needed any more; letting it go before the
-    // next decode keeps two full-size frames from being alive at once.
-    SafeRelease(&context->currentSource);
-    HRESULT hr = CheckJpegFrameSize(fullPath);
-    if (SUCCEEDED(hr))
-        hr = context->factory->CreateDecoderFromFilename(fullPath, NULL, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
-                                                         &decoder);
-    if (SUCCEEDED(hr))
-        hr = decoder->GetFrame(0, &frame);
-    if (SUCCEEDED(hr))
-    {
-        // The platform's decoders hand over the pixels as stored; the tag
-        // says how they are meant to be shown.
-        if (SUCCEEDED(decoder->GetContainerFormat(&container)))
-        {
-            orientation = ReadFileOrientation(fullPath, container);
-            // What the photo knows beside its pixels goes into the copy; a
-            // failure here only means that less of it is carried.
-            GatherPhotoMetadata(context->factory, fullPath, container, frame, &metadata);
-        }
-        swaps = OrientationSwapsSides(orientation);
-        hasAlpha = FrameHasAlpha(context->factory, frame);
-        // Past 2 GiB the frame cannot be read in place (LargeFrame.h); the
-        // preview and the full-size result then both come from its copy.
-        hr = TakePixelSource(context->factory, &decoder, &frame, &pixels);
-    }
-    if (SUCCEEDED(hr))
-    {
-        preview = BuildPreviewSource(context, pixels, orientation, hasAlpha);
-        hr = preview ? S_OK : E_FAIL;
-    }
-    if (SUCCEEDED(hr))
-    {
-        hr = UpdatePreviewBitmap(context, preview);
-        SafeRelease(&preview);
-    }
+Cleanup:
+    SafeRelease(&frame);
+    SafeRelease(&decoder);
+    return hr;
+}
+
+HRESULT ShowPreview(HWND window, ImagingContext *context, const InputImage &input)
+{
+    IWICBitmapSource *preview = BuildPreviewSource(context, input.pixels, input.orientation, input.hasAlpha);
+    if (!preview)
+        return E_FAIL;
+    const HRESULT hr = UpdatePreviewBitmap(context, preview);
+    SafeRelease(&preview);
     if (SUCCEEDED(hr))
         RepaintPreview(window);
-    // Whether or not the preview worked, the worker's queue is drained.
-    PumpPendingMessages();
+    return hr;
+}
+
+// The full-size result, scaled from the whole frame made the current
+// source once more, turned upright and written with what the photo carries.
+HRESULT WriteResizedCopy(ImagingContext *context, InputImage *input, const wchar_t *outputPath)
+{
+    IWICBitmapSource *scaled = NULL, *upright = NULL;
+    UINT width = 0, height = 0, targetWidth = 0, targetHeight = 0;
+    WICPixelFormatGUID format;
+    const bool swaps = OrientationSwapsSides(input->orientation);
+    const float scale = g_scaleFactor;
+
+    HRESULT hr = SetCurrentSource(context, input->pixels, &width, &height);
     if (FAILED(hr))
         goto Cleanup;
-
-    // The full-size result is scaled from the whole frame, made the current
-    // source once more.
-    hr = SetCurrentSource(context, pixels, &width, &height);
-    if (FAILED(hr))
-        goto Cleanup;
-
     // The target size is the shown picture's; the scaler works on the
     // stored one, and the turn comes after it, on target-size pixels only.
-    scale = g_scaleFactor;
     if (!ComputeTargetSide(swaps ? height : width, scale, &targetWidth) ||
         !ComputeTargetSide(swaps ? width : height, scale, &targetHeight))
     {
@@ -128,37 +143,53 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
         goto Cleanup;
     }
     hr = CreateScaledSource(context, swaps ? targetHeight : targetWidth, swaps ? targetWidth : targetHeight,
-                            hasAlpha, &scaled);
+                            input->hasAlpha, &scaled);
     if (FAILED(hr))
         goto Cleanup;
     hr = scaled->GetPixelFormat(&format);
     if (FAILED(hr))
         goto Cleanup;
-    if (hasAlpha ? !IsPbgra32Format(format) : !IsBgr32Format(format))
+    if (input->hasAlpha ? !IsPbgra32Format(format) : !IsBgr32Format(format))
     {
         hr = E_FAIL;
         goto Cleanup;
     }
-    if (orientation != ORIENTATION_UPRIGHT)
+    if (input->orientation != ORIENTATION_UPRIGHT)
     {
-        hr = CreateOrientedSource(scaled, orientation, &upright);
+        hr = CreateOrientedSource(scaled, input->orientation, &upright);
         if (FAILED(hr))
             goto Cleanup;
-        SafeRelease(&scaled);
-        scaled = upright;
-        upright = NULL;
     }
     // The write's own result does not end the batch; an output is complete
     // or absent either way.
-    WriteImageFile(context, scaled, outputPath, &metadata);
-    hr = S_OK;
+    WriteImageFile(context, upright ? upright : scaled, outputPath, &input->metadata);
 
 Cleanup:
     SafeRelease(&upright);
     SafeRelease(&scaled);
-    SafeRelease(&pixels);
-    SafeRelease(&decoder);
-    SafeRelease(&frame);
-    FreePhotoMetadata(&metadata);
+    return hr;
+}
+} // namespace
+
+HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath)
+{
+    ImagingContext *context = g_imaging;
+    InputImage input;
+    input.pixels = NULL;
+    input.orientation = ORIENTATION_UPRIGHT;
+    input.hasAlpha = false;
+    InitPhotoMetadata(&input.metadata);
+
+    // The previous frame is not needed any more; letting it go before the
+    // next decode keeps two full-size frames from being alive at once.
+    SafeRelease(&context->currentSource);
+    HRESULT hr = DecodeInput(context, fullPath, &input);
+    if (SUCCEEDED(hr))
+        hr = ShowPreview(window, context, input);
+    // Whether or not the preview worked, the worker's queue is drained.
+    PumpPendingMessages();
+    if (SUCCEEDED(hr))
+        hr = WriteResizedCopy(context, &input, outputPath);
+    SafeRelease(&input.pixels);
     return hr;
 }

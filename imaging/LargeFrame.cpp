@@ -132,67 +132,6 @@ HRESULT CopyFrameIfTooLarge(IWICImagingFactory *factory, IWICBitmapSource *frame
     return CopyWholeFrame(factory, frame, copy);
 }
 
-// Reads exactly size bytes at the file's position.
-static bool ReadBytes(HANDLE file, BYTE *bytes, DWORD size)
-{
-    DWORD read = 0;
-    return ReadFile(file, bytes, size, &read, NULL) && read == size;
-}
-
-// Start-of-frame markers: every SOFn but DHT (C4), JPG (C8) and DAC (CC).
-static bool IsFrameHeaderMarker(BYTE marker)
-{
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-}
-
-HRESULT CheckJpegFrameSize(const wchar_t *path)
-{
-    BYTE bytes[8];
-    HRESULT hr = S_OK;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return S_OK;
-    if (!ReadBytes(file, bytes, 2) || bytes[0] != 0xFF || bytes[1] != 0xD8)
-        goto Cleanup;
-    // Segment by segment, skipping each one's payload unread, up to the
-    // frame header; every length comes from the file, so a short or odd
-    // file simply ends the walk.
-    for (;;)
-    {
-        if (!ReadBytes(file, bytes, 2) || bytes[0] != 0xFF)
-            goto Cleanup;
-        while (bytes[1] == 0xFF)
-        {
-            if (!ReadBytes(file, bytes + 1, 1))
-                goto Cleanup;
-        }
-        if (bytes[1] == 0xDA || bytes[1] == 0xD9 || !ReadBytes(file, bytes + 2, 2))
-            goto Cleanup;
-        const DWORD length = static_cast<DWORD>(bytes[2]) << 8 | bytes[3];
-        if (length < 2)
-            goto Cleanup;
-        if (IsFrameHeaderMarker(bytes[1]))
-            break;
-        LARGE_INTEGER skip;
-        skip.QuadPart = length - 2;
-        if (!SetFilePointerEx(file, skip, NULL, FILE_CURRENT))
-            goto Cleanup;
-    }
-    // Precision, height, width, components.
-    if (ReadBytes(file, bytes, 6))
-    {
-        const unsigned long long height = static_cast<unsigned long long>(bytes[1]) << 8 | bytes[2];
-        const unsigned long long width = static_cast<unsigned long long>(bytes[3]) << 8 | bytes[4];
-        if (width * height * bytes[5] > UINT_MAX)
-            hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
-    }
-
-Cleanup:
-    CloseHandle(file);
-    return hr;
-}
-
 HRESULT TakePixelSource(IWICImagingFactory *factory, IWICBitmapDecoder **decoder, IWICBitmapFrameDecode **frame,
                         IWICBitmapSource **pixels)
 {

@@ -35,15 +35,6 @@ HRESULT CopyWholeFrame(IWICImagingFactory *factory, IWICBitmapSource *frame, IWI
 // other, S_OK with *copy NULL: the frame is read in place.
 HRESULT CopyFrameIfTooLarge(IWICImagingFactory *factory, IWICBitmapSource *frame, IWICBitmapSource **copy);
 
-// S_OK unless path is a JPEG whose frame header promises more decoded bytes
-// (width x height x components) than one CopyPixels can take; then
-// ERROR_ARITHMETIC_OVERFLOW, before any decoder has seen the file. A JPEG
-// decoder may decode the whole frame when it is created (Wine's does, into
-// a buffer whose size wraps at 4 GiB, and then writes past its end), so
-// such a file is refused unopened. Anything that is not a readable JPEG
-// header is left to the decoders.
-HRESULT CheckJpegFrameSize(const wchar_t *path);
-
 // The source to read a decoded frame's pixels from: the frame itself, or
 // its own copy when it is too large to be read in place. Once the copy is
 // made, the frame and its decoder are released (both become NULL), so that

@@ -1,66 +1,14 @@
 #include "Orientation.h"
 
 #include "OwnBitmapSources.h"
-#include "PhotoBytes.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 namespace
 {
-const WORD TAG_ORIENTATION = 0x0112;
-
-// A JPEG header holds at most a few 64 KiB segments before its scan; this
-// bounds what a damaged file can make the reader take.
-const size_t MAX_JPEG_HEADER_BYTES = 16 * 1024 * 1024;
-
 // Rows of the source pulled per CopyPixels while turning.
 const UINT TURN_BAND_ROWS = 64;
-
-UINT ValidOrientation(const TiffView &view, DWORD firstIfd)
-{
-    TiffEntry entry;
-    DWORD value = 0;
-    if (!FindIfdEntry(view, firstIfd, TAG_ORIENTATION, &entry) || !ReadIntegerValue(view, entry, &value))
-        return ORIENTATION_UPRIGHT;
-    return value >= 1 && value <= 8 ? value : ORIENTATION_UPRIGHT;
-}
-
-bool ReadAt(HANDLE file, DWORD offset, void *buffer, DWORD bytes)
-{
-    OVERLAPPED at = {};
-    at.Offset = offset;
-    DWORD read = 0;
-    return ReadFile(file, buffer, bytes, &read, &at) && read == bytes;
-}
-
-// A TIFF file's first IFD lies anywhere in the file, often after the
-// pixels; only its header and that one IFD are read.
-UINT ReadTiffFileOrientation(HANDLE file)
-{
-    BYTE header[8];
-    TiffView view;
-    DWORD firstIfd = 0;
-    if (!ReadAt(file, 0, header, sizeof(header)) || !OpenTiffView(header, sizeof(header), &view, &firstIfd))
-        return ORIENTATION_UPRIGHT;
-    BYTE countBytes[2];
-    if (!ReadAt(file, firstIfd, countBytes, 2))
-        return ORIENTATION_UPRIGHT;
-    const WORD count = view.bigEndian ? static_cast<WORD>(countBytes[0] << 8 | countBytes[1])
-                                      : static_cast<WORD>(countBytes[1] << 8 | countBytes[0]);
-    const size_t bytes = IfdBytes(count); // at most 2 + 65535 x 12 + 4
-    BYTE *ifd = static_cast<BYTE *>(malloc(bytes));
-    if (!ifd)
-        return ORIENTATION_UPRIGHT;
-    UINT orientation = ORIENTATION_UPRIGHT;
-    if (ReadAt(file, firstIfd, ifd, static_cast<DWORD>(bytes)))
-    {
-        const TiffView window = {ifd, firstIfd, bytes, view.bigEndian};
-        orientation = ValidOrientation(window, firstIfd);
-    }
-    free(ifd);
-    return orientation;
-}
 
 // Where the pixels of one source row land in the turned image: the first
 // pixel's index and the step from one pixel to the next.
@@ -80,53 +28,6 @@ void LocateTurnedRow(UINT orientation, UINT width, UINT height, UINT y, ptrdiff_
     }
 }
 } // namespace
-
-UINT ParseTiffOrientation(const BYTE *tiff, size_t size)
-{
-    TiffView view;
-    DWORD firstIfd = 0;
-    if (!OpenTiffView(tiff, size, &view, &firstIfd))
-        return ORIENTATION_UPRIGHT;
-    return ValidOrientation(view, firstIfd);
-}
-
-UINT ParseJpegOrientation(const BYTE *header, size_t size)
-{
-    static const char EXIF_SIGNATURE[] = "Exif\0"; // with its terminator: "Exif\0\0"
-    size_t position = 0;
-    JpegSegment segment;
-    while (NextJpegSegment(header, size, &position, &segment))
-    {
-        if (segment.marker == 0xE1 && SegmentStartsWith(header, segment, EXIF_SIGNATURE, sizeof(EXIF_SIGNATURE)))
-            return ParseTiffOrientation(header + segment.payload + sizeof(EXIF_SIGNATURE),
-                                        segment.payloadLength - sizeof(EXIF_SIGNATURE));
-    }
-    return ORIENTATION_UPRIGHT;
-}
-
-UINT ReadFileOrientation(const wchar_t *path, REFGUID container)
-{
-    UINT orientation = ORIENTATION_UPRIGHT;
-    if (IsEqualGUID(container, GUID_ContainerFormatJpeg))
-    {
-        BYTE *header = NULL;
-        size_t size = 0;
-        if (SUCCEEDED(ReadJpegHeader(path, MAX_JPEG_HEADER_BYTES, &header, &size)))
-            orientation = ParseJpegOrientation(header, size);
-        free(header);
-    }
-    else if (IsEqualGUID(container, GUID_ContainerFormatTiff))
-    {
-        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                  OPEN_EXISTING, 0, NULL);
-        if (file != INVALID_HANDLE_VALUE)
-        {
-            orientation = ReadTiffFileOrientation(file);
-            CloseHandle(file);
-        }
-    }
-    return orientation;
-}
 
 bool OrientationSwapsSides(UINT orientation)
 {

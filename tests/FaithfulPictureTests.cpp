@@ -128,10 +128,6 @@ std::vector<UINT> PreviewPixels(UINT *width, UINT *height)
     return pixels;
 }
 
-std::vector<BYTE> JpegHeaderWithExif(const std::vector<BYTE> &tiffBlock)
-{
-    return InsertJpegSegment({0xFF, 0xD8}, 0xE1, ExifPayload(tiffBlock));
-}
 } // namespace
 
 TEST_F(FaithfulPictureTest, EveryExifOrientationComesOutUprightInOutputAndPreview)
@@ -185,59 +181,6 @@ TEST_F(FaithfulPictureTest, TaggedTiffIsTurnedExactlyOnce)
     EXPECT_EQ(10u, width);
     EXPECT_EQ(20u, height);
     ExpectCorners(out, width, height, 6, "tiff output");
-}
-
-TEST(OrientationParser, MalformedBlocksReadAsUpright)
-{
-    const bool le = false, be = true;
-    std::vector<BYTE> valid = BuildTiffBlock(le, {IntegerTag(le, 0x0112, 3, 6)});
-    std::vector<BYTE> cut = valid;
-    cut.resize(14);
-    std::vector<BYTE> farIfd = valid, hugeCount = valid, loop = valid, selfNext = valid, wrongMagic = valid;
-    farIfd[4] = 0xF0;                    // IFD0 past the block
-    hugeCount[8] = hugeCount[9] = 0xFF;  // 65535 entries in a 26-byte block
-    loop[4] = 0;                         // IFD0 at offset 0: the header read as an IFD
-    selfNext[22] = 8;                    // next IFD is IFD0 again: only IFD0 is read
-    wrongMagic[2] = 43;
-    std::vector<BYTE> byteType = BuildTiffBlock(be, {{0x0112, 1, 1, {5}}});
-    std::vector<BYTE> counted0 = BuildTiffBlock(le, {{0x0112, 3, 0, TiffValue(le, 2, {6})}});
-    std::vector<BYTE> farValue = BuildTiffBlock(be, {{0x0112, 3, 3, TiffValue(be, 2, {6, 6, 6})}});
-    farValue[18 + 3] = 0xFF; // the three values' offset points past the block
-    const struct
-    {
-        const char *what;
-        std::vector<BYTE> header;
-        UINT expected;
-    } cases[] = {
-        {"valid, little-endian", JpegHeaderWithExif(valid), 6},
-        {"valid, big-endian LONG", JpegHeaderWithExif(BuildTiffBlock(be, {IntegerTag(be, 0x0112, 4, 8)})), 8},
-        {"BYTE type", JpegHeaderWithExif(byteType), 5},
-        {"value 0", JpegHeaderWithExif(BuildTiffBlock(le, {IntegerTag(le, 0x0112, 3, 0)})), 1},
-        {"value 9", JpegHeaderWithExif(BuildTiffBlock(be, {IntegerTag(be, 0x0112, 3, 9)})), 1},
-        {"value 0x10006 as LONG", JpegHeaderWithExif(BuildTiffBlock(le, {IntegerTag(le, 0x0112, 4, 0x10006)})), 1},
-        {"count 0", JpegHeaderWithExif(counted0), 1},
-        {"value offset out of range", JpegHeaderWithExif(farValue), 1},
-        {"truncated IFD", JpegHeaderWithExif(cut), 1},
-        {"IFD offset out of range", JpegHeaderWithExif(farIfd), 1},
-        {"huge entry count", JpegHeaderWithExif(hugeCount), 1},
-        {"IFD0 on the header", JpegHeaderWithExif(loop), 1},
-        {"next IFD loops to IFD0", JpegHeaderWithExif(selfNext), 6},
-        {"wrong magic", JpegHeaderWithExif(wrongMagic), 1},
-        {"no Exif signature", InsertJpegSegment({0xFF, 0xD8}, 0xE1, valid), 1},
-        {"rotation tag in APP2", InsertJpegSegment({0xFF, 0xD8}, 0xE2, ExifPayload(valid)), 1},
-    };
-    for (const auto &c : cases)
-    {
-        // An exact-size heap copy, so nothing past the end is ever there to read.
-        std::vector<BYTE> exact(c.header);
-        EXPECT_EQ(c.expected, ParseJpegOrientation(exact.data(), exact.size())) << c.what;
-        // Every cut of the segment reads as upright or as the whole; never beyond.
-        for (size_t size = 0; size + 1 < exact.size(); ++size)
-        {
-            const UINT cutResult = ParseJpegOrientation(exact.data(), size);
-            EXPECT_EQ(1u, cutResult) << c.what << " cut to " << size << " bytes";
-        }
-    }
 }
 
 TEST_F(FaithfulPictureTest, TransparencyIsKeptOrLaidOntoWhite)

@@ -92,7 +92,9 @@ Bytes BuildTiffBlock(bool bigEndian, const std::vector<TestTiffTag> &ifd0, const
 
 Bytes ExifPayload(const Bytes &tiffBlock)
 {
-    Bytes payload = {'E', 'x', 'i', 'f', 0, 0};
+    static const uint8_t signature[6] = {'E', 'x', 'i', 'f', 0, 0};
+    Bytes payload(signature, signature + sizeof(signature));
+    payload.reserve(sizeof(signature) + tiffBlock.size());
     Append(payload, tiffBlock);
     return payload;
 }
@@ -100,7 +102,9 @@ Bytes ExifPayload(const Bytes &tiffBlock)
 Bytes JpegSegment(uint8_t marker, const Bytes &payload)
 {
     const size_t length = payload.size() + 2;
-    Bytes segment = {0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    const uint8_t head[4] = {0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    Bytes segment(head, head + 4);
+    segment.reserve(4 + payload.size());
     Append(segment, payload);
     return segment;
 }

@@ -2,7 +2,8 @@
 // TIFF images are damaged in seeded, repeatable ways and resized one after
 // another in this process. Nothing may crash or hang, and after every file
 // the output folder holds either nothing or one whole image of the right
-// size, never a temporary or cut-off file.
+// size, never a temporary or cut-off file. The readers of a file's own
+// bytes (photo/) are fuzzed natively, coverage-guided, by tests/native/fuzz.
 //
 // QM_FUZZ_SECONDS (default 30) and QM_FUZZ_SEED (default 1), as environment
 // variables or as --fuzz-seconds=N and --fuzz-seed=N on the command line,
@@ -12,12 +13,10 @@
 #include "RobustSupport.h"
 
 #include "TestPhotoBytes.h"
-#include "TestPhotoBytes.h"
 
-#include "batch/MetadataSplice.h"
-#include "batch/PhotoMetadata.h"
 #include "batch/ResizePipeline.h"
 #include "imaging/Orientation.h"
+#include "imaging/Win32PhotoFile.h"
 
 #include <gtest/gtest.h>
 
@@ -96,40 +95,6 @@ void FixPngChecksums(std::vector<BYTE> &bytes)
         p += length + 12;
     }
 }
-
-// A copy of bytes whose last byte sits right before a page the process may
-// not touch: a parser that reads one byte too far crashes on the spot.
-class GuardedBytes
-{
-public:
-    explicit GuardedBytes(const std::vector<BYTE> &bytes)
-    {
-        SYSTEM_INFO system;
-        GetSystemInfo(&system);
-        const size_t page = system.dwPageSize;
-        const size_t pages = (bytes.size() + page - 1) / page + 1;
-        m_base = static_cast<BYTE *>(VirtualAlloc(NULL, pages * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-        DWORD old = 0;
-        if (m_base)
-            VirtualProtect(m_base + (pages - 1) * page, page, PAGE_NOACCESS, &old);
-        data = m_base ? m_base + (pages - 1) * page - bytes.size() : NULL;
-        size = bytes.size();
-        if (data && size)
-            memcpy(data, bytes.data(), size);
-    }
-    ~GuardedBytes()
-    {
-        if (m_base)
-            VirtualFree(m_base, 0, MEM_RELEASE);
-    }
-    GuardedBytes(const GuardedBytes &) = delete;
-    GuardedBytes &operator=(const GuardedBytes &) = delete;
-    BYTE *data;
-    size_t size;
-
-private:
-    BYTE *m_base;
-};
 
 // A JPEG whose Exif block says the picture is shown turned a quarter.
 std::vector<BYTE> TagOrientation(const std::vector<BYTE> &jpeg, bool bigEndian)
@@ -261,7 +226,11 @@ TEST(Fuzz, MutatedImagesNeverCrashHangOrLeavePartialFiles)
             const DecodedImage image = DecodeCompletely(result);
             const HRESULT probe = ProbeImageFile(input, &container, &width, &height);
             // A photo shown turned a quarter is written that way up.
-            if (SUCCEEDED(probe) && OrientationSwapsSides(ReadFileOrientation(input.c_str(), container)))
+            PhotoHeader header;
+            ReadPhotoFileHeader(input.c_str(), &header);
+            const bool tagged = (header.kind == PHOTO_JPEG && IsEqualGUID(container, GUID_ContainerFormatJpeg)) ||
+                                (header.kind == PHOTO_TIFF && IsEqualGUID(container, GUID_ContainerFormatTiff));
+            if (SUCCEEDED(probe) && tagged && OrientationSwapsSides(header.orientation))
                 std::swap(width, height);
             if (image.hr != S_OK)
                 problem = "the output does not decode: " + Hex(image.hr);
@@ -303,95 +272,4 @@ TEST(Fuzz, MutatedImagesNeverCrashHangOrLeavePartialFiles)
     EXPECT_EQ(0u, partial);
     if (partial == 0)
         RemoveTestFolder(folder);
-}
-
-TEST(Fuzz, MutatedExifBlocksAreReadWithinTheirBytes)
-{
-    const unsigned long seed = Setting("QM_FUZZ_SEED", L"--fuzz-seed=", 1);
-    const std::vector<BYTE> headers[] = {TagOrientation({0xFF, 0xD8}, false), TagOrientation({0xFF, 0xD8}, true)};
-    Random random(static_cast<uint32_t>(seed));
-    unsigned tagged = 0, upright = 0;
-    for (unsigned i = 0; i < 20000; ++i)
-    {
-        std::vector<BYTE> bytes = headers[i % 2];
-        for (uint32_t n = random.Below(3) + 1; n > 0; --n)
-            Mutate(bytes, random);
-        const GuardedBytes header(bytes);
-        ASSERT_TRUE(header.data != NULL);
-        const UINT orientation = ParseJpegOrientation(header.data, header.size);
-        ASSERT_TRUE(orientation >= 1 && orientation <= 8) << "iteration " << i << " read " << orientation;
-        // The TIFF structure on its own, as a TIFF file's first bytes.
-        const size_t tiffStart = 4 + 6;
-        if (bytes.size() > tiffStart)
-        {
-            const GuardedBytes tiff(std::vector<BYTE>(bytes.begin() + tiffStart, bytes.end()));
-            const UINT fromTiff = ParseTiffOrientation(tiff.data, tiff.size);
-            ASSERT_TRUE(fromTiff >= 1 && fromTiff <= 8) << "iteration " << i << " read " << fromTiff;
-        }
-        orientation == 6 ? ++tagged : ++upright;
-    }
-    printf("[fuzz] Exif blocks: %u still read as 6, %u as upright or another value\n", tagged, upright);
-    EXPECT_GT(tagged, 0u) << "no mutated block kept its tag: the mutations test nothing";
-    EXPECT_GT(upright, 0u) << "no mutation ever broke the block";
-}
-
-// The metadata reader on mutated header segments (Exif with IFD1 and
-// thumbnail, XMP, ICC chunks), read from memory that ends at a guard page:
-// whatever it carries is well-formed by its own measure (read again, it
-// comes out unchanged and says orientation 1), and spliced into a real
-// JPEG it leaves an image that decodes whole.
-TEST(Fuzz, MutatedPhotoMetadataIsCarriedWholeOrNotAtAll)
-{
-    const unsigned long seed = Setting("QM_FUZZ_SEED", L"--fuzz-seed=", 1);
-    const std::vector<BYTE> soi = {0xFF, 0xD8};
-    const std::vector<BYTE> headers[] = {AddPhotoSegments(soi, CameraSegments(false, false)),
-                                         AddPhotoSegments(soi, CameraSegments(true, true))};
-    const std::vector<BYTE> jpeg = MakeImageBytes(16, 8, GUID_ContainerFormatJpeg);
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring path = std::wstring(temp) + L"qm-fuzz-metadata.jpg";
-    Random random(static_cast<uint32_t>(seed));
-    unsigned carried = 0, nothing = 0;
-    for (unsigned i = 0; i < 20000; ++i)
-    {
-        std::vector<BYTE> bytes = headers[i % 2];
-        for (uint32_t n = random.Below(3) + 1; n > 0; --n)
-            Mutate(bytes, random);
-        const GuardedBytes header(bytes);
-        ASSERT_TRUE(header.data != NULL);
-        PhotoMetadata metadata, again;
-        InitPhotoMetadata(&metadata);
-        InitPhotoMetadata(&again);
-        metadata.container = GUID_ContainerFormatJpeg;
-        ASSERT_EQ(S_OK, CollectJpegMetadata(header.data, header.size, &metadata)) << "iteration " << i;
-        if (metadata.jpegSegmentsSize == 0)
-        {
-            ++nothing;
-            continue;
-        }
-        ++carried;
-        std::vector<BYTE> out = soi;
-        out.insert(out.end(), metadata.jpegSegments, metadata.jpegSegments + metadata.jpegSegmentsSize);
-        const GuardedBytes carriedHeader(out);
-        ASSERT_TRUE(carriedHeader.data != NULL);
-        EXPECT_EQ(1u, ParseJpegOrientation(carriedHeader.data, carriedHeader.size)) << "iteration " << i;
-        ASSERT_EQ(S_OK, CollectJpegMetadata(carriedHeader.data, carriedHeader.size, &again));
-        EXPECT_TRUE(again.jpegSegmentsSize == metadata.jpegSegmentsSize &&
-                    memcmp(again.jpegSegments, metadata.jpegSegments, metadata.jpegSegmentsSize) == 0)
-            << "iteration " << i << ": what was carried does not read back as itself";
-        if (i % 100 < 2)
-        {
-            ASSERT_TRUE(WriteFileBytes(path, jpeg.data(), jpeg.size()));
-            const HRESULT hr = SpliceMetadataIntoFile(path.c_str(), L"qmf", GUID_ContainerFormatJpeg, &metadata, 16, 8);
-            const DecodedImage image = DecodeCompletely(path);
-            EXPECT_TRUE(hr == S_OK && image.hr == S_OK && image.width == 16 && image.height == 8)
-                << "iteration " << i << ": splice " << Hex(hr) << ", then decoding " << Hex(image.hr);
-        }
-        FreePhotoMetadata(&again);
-        FreePhotoMetadata(&metadata);
-    }
-    DeleteFileW(path.c_str());
-    printf("[fuzz] metadata blocks: something carried from %u headers, nothing from %u\n", carried, nothing);
-    EXPECT_GT(carried, 0u) << "no mutated header kept a block: the mutations test nothing";
-    EXPECT_GT(nothing, 0u) << "no mutation ever broke every block";
 }

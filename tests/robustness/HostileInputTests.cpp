@@ -6,7 +6,7 @@
 #include "RobustSupport.h"
 
 #include "batch/ResizePipeline.h"
-#include "imaging/LargeFrame.h"
+#include "imaging/Win32PhotoFile.h"
 #include "imaging/SharedFlags.h"
 
 #include <gtest/gtest.h>
@@ -192,8 +192,10 @@ void ExpectBatchSurvives(const std::vector<Hostile> &files)
         const std::wstring input = folder + L"\\" + prefix + L"a_" + files[i].name;
         // A JPEG promising more than 4 GiB of pixels is not handed to the
         // decoder here either: Wine's decodes it when created and crashes.
-        HRESULT probe = CheckJpegFrameSize(input.c_str());
-        const bool handedOver = SUCCEEDED(probe);
+        PhotoHeader header;
+        ReadPhotoFileHeader(input.c_str(), &header);
+        const bool handedOver = !header.frameTooLarge;
+        HRESULT probe = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
         if (handedOver)
             probe = ProbeImageFile(input, &container, &width, &height);
         HRESULT verdict = ResizeImageFile(NULL, input.c_str(), (scratch + L"\\" + files[i].name).c_str());
@@ -236,6 +238,16 @@ Hostile TextAsPng()
 }
 Hostile HugePng() { return {L"huge.png", PngClaiming(60000, 60000), 60000, 60000}; }
 Hostile HugeJpeg() { return {L"huge.jpg", JpegClaiming(65500, 65500), 65500, 65500}; }
+// A restart marker, which carries no length, right after SOI: a reader that
+// takes the next marker's bytes for its length steps over the frame header.
+Hostile HugeJpegBehindRestartMarker()
+{
+    std::vector<BYTE> bytes = JpegClaiming(65500, 65500);
+    const BYTE restart[2] = {0xFF, 0xD0};
+    if (!bytes.empty())
+        bytes.insert(bytes.begin() + 2, restart, restart + 2);
+    return {L"huge-rst.jpg", bytes, 65500, 65500};
+}
 Hostile ScrambledGif() { return {L"scrambled.gif", GifWithScrambledData(), 64, 48}; }
 } // namespace
 
@@ -281,7 +293,13 @@ TEST(HostileInput, JpegFrameHeaderClaims65500By65500)
     ExpectBatchSurvives({HugeJpeg()});
 }
 
+TEST(HostileInput, JpegFrameHeaderClaims65500By65500BehindARestartMarker)
+{
+    ExpectBatchSurvives({HugeJpegBehindRestartMarker()});
+}
+
 TEST(HostileInput, AllTogetherInOneWalk)
 {
-    ExpectBatchSurvives({ZeroBytes(), HalfJpeg(), HalfPng(), TextAsPng(), HugePng(), ScrambledGif(), HugeJpeg()});
+    ExpectBatchSurvives({ZeroBytes(), HalfJpeg(), HalfPng(), TextAsPng(), HugePng(), ScrambledGif(), HugeJpeg(),
+                         HugeJpegBehindRestartMarker()});
 }

@@ -209,39 +209,6 @@ TEST(LargeFrame, WholeCopyHoldsTheFramesPixelsFormatAndResolution)
     RemoveTestFolder(folder);
 }
 
-TEST(LargeFrame, JpegPromisingMoreThanOneCopyPixelsCanTakeIsRefusedUnopened)
-{
-    const struct
-    {
-        UINT width, height;
-        BYTE components, marker;
-        HRESULT expected;
-    } rows[] = {
-        {65535, 21845, 3, 0xC0, S_OK},        // 131,070 bytes short of 4 GiB
-        {65535, 21846, 3, 0xC0, OVERFLOW_HR}, // 65,535 bytes past it
-        {65500, 65500, 3, 0xC2, OVERFLOW_HR}, // progressive
-        {65500, 65500, 1, 0xC0, S_OK},        // grey: one byte a pixel
-        {32768, 32768, 4, 0xC1, OVERFLOW_HR}, // CMYK, exactly 4 GiB
-    };
-    const std::wstring folder = MakeTempFolder(L"jpegsize");
-    ASSERT_FALSE(folder.empty());
-    const std::wstring path = folder + L"\\frame.jpg";
-    for (const auto &row : rows)
-    {
-        // Behind an APP1 full of 0xFF bytes, which must be skipped by length.
-        std::vector<BYTE> bytes = {0xFF, 0xD8};
-        PutSegment(bytes, 0xE1, std::vector<BYTE>(300, 0xFF));
-        PutSegment(bytes, row.marker, FrameHeader(row.width, row.height, row.components));
-        ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
-        EXPECT_EQ(Hex(row.expected), Hex(CheckJpegFrameSize(path.c_str()))) << row.width << " x " << row.height;
-    }
-    // What is not a JPEG, or not there, is for the decoders to judge.
-    ASSERT_TRUE(WriteImage(path, 8, 8, GUID_ContainerFormatPng));
-    EXPECT_EQ(S_OK, CheckJpegFrameSize(path.c_str()));
-    EXPECT_EQ(S_OK, CheckJpegFrameSize((folder + L"\\missing.jpg").c_str()));
-    RemoveTestFolder(folder);
-}
-
 // The last rows of a 22500 x 33300 frame lie past 2 GiB. A process whose
 // address space can hold it and its copy must resize it whole; any other
 // must refuse it cleanly.

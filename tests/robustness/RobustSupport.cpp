@@ -248,14 +248,3 @@ std::wstring OutputFolderOf(const std::wstring &folder)
     return folder + L"\\Resized";
 }
 
-uint32_t Crc32(const BYTE *data, size_t size)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i)
-    {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}

@@ -98,8 +98,8 @@ bool RunWalk(const std::wstring &folder, DWORD limitMs, DWORD *elapsedMs);
 void ReleaseLastFrame();
 void RemoveTestFolder(const std::wstring &folder);
 
-// The CRC-32 of PNG chunks (and zip), for damaging PNGs past their checksums.
-uint32_t Crc32(const BYTE *data, size_t size);
+// Crc32, the CRC of PNG chunks, for damaging PNGs past their checksums.
+#include "photo/PngChunks.h"
 
 // "Resized" inside folder.
 std::wstring OutputFolderOf(const std::wstring &folder);
