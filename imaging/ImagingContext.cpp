@@ -135,52 +135,35 @@ Cleanup:
 HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, bool hasAlpha,
                            IWICBitmapSource **source)
 {
-    IWICFormatConverter *premultiplier = NULL;
+    IWICBitmapSource *premultiplied = NULL;
     IWICBitmapScaler *scaler = NULL;
-    IWICFormatConverter *converter = NULL;
-    IWICBitmapSource *scaled = context->currentSource;
-    HRESULT hr;
+    HRESULT hr = S_OK;
 
     *source = NULL;
+    // Averaging straight alpha would pull the colour of transparent pixels
+    // into the edges; premultiplied pixels average correctly.
     if (hasAlpha)
-    {
-        // Averaging straight alpha would pull the colour of transparent
-        // pixels into the edges; premultiplied pixels average correctly.
-        hr = context->factory->CreateFormatConverter(&premultiplier);
-        if (FAILED(hr))
-            goto Cleanup;
-        hr = premultiplier->Initialize(context->currentSource, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
-                                       NULL, 0.0, WICBitmapPaletteTypeCustom);
-        if (FAILED(hr))
-            goto Cleanup;
-        scaled = premultiplier;
-    }
+        hr = CreateConvertedSource(context->factory, context->currentSource, GUID_WICPixelFormat32bppPBGRA,
+                                   &premultiplied);
+    if (FAILED(hr))
+        goto Cleanup;
     hr = context->factory->CreateBitmapScaler(&scaler);
     if (FAILED(hr))
         goto Cleanup;
-    hr = scaler->Initialize(scaled, width, height, WICBitmapInterpolationModeFant);
+    hr = scaler->Initialize(hasAlpha ? premultiplied : context->currentSource, width, height,
+                            WICBitmapInterpolationModeFant);
     if (FAILED(hr))
         goto Cleanup;
     if (hasAlpha)
-    {
         hr = scaler->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(source));
-        goto Cleanup;
-    }
-    hr = context->factory->CreateFormatConverter(&converter);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = converter->Initialize(scaler, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, NULL, 0.0,
-                               WICBitmapPaletteTypeCustom);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(source));
+    else
+        hr = CreateConvertedSource(context->factory, scaler, GUID_WICPixelFormat32bppBGR, source);
 
 Cleanup:
     if (FAILED(hr))
         *source = NULL;
-    SafeRelease(&converter);
     SafeRelease(&scaler);
-    SafeRelease(&premultiplier);
+    SafeRelease(&premultiplied);
     return hr;
 }
 

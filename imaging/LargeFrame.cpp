@@ -51,24 +51,17 @@ HRESULT CopyWholeFrame(IWICImagingFactory *factory, IWICBitmapSource *frame, IWI
 {
     IWICBitmapSource *created = NULL;
     BYTE *pixels = NULL;
-    UINT width = 0, height = 0, bitsPerPixel = 0;
+    UINT bitsPerPixel = 0;
     bool indexed = false;
-    double dpiX = 0.0, dpiY = 0.0;
-    WICPixelFormatGUID format;
+    SourceLayout layout;
     size_t bytes = 0;
     WICRect whole;
 
     *copy = NULL;
-    HRESULT hr = frame->GetSize(&width, &height);
+    HRESULT hr = ReadSourceLayout(frame, &layout);
     if (FAILED(hr))
         goto Cleanup;
-    hr = frame->GetPixelFormat(&format);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = frame->GetResolution(&dpiX, &dpiY);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = ReadPixelLayout(factory, format, &bitsPerPixel, &indexed);
+    hr = ReadPixelLayout(factory, layout.format, &bitsPerPixel, &indexed);
     if (FAILED(hr))
         goto Cleanup;
     // The own source holds whole bytes per pixel and no palette.
@@ -79,13 +72,14 @@ HRESULT CopyWholeFrame(IWICImagingFactory *factory, IWICBitmapSource *frame, IWI
     }
     // One CopyPixels takes the whole frame, and its buffer size is a UINT;
     // the rectangle's sides are INTs.
-    if (!ComputeImageBytes(width, height, bitsPerPixel / 8, &bytes) || bytes > UINT_MAX || width > INT_MAX ||
-        height > INT_MAX)
+    if (!ComputeImageBytes(layout.width, layout.height, bitsPerPixel / 8, &bytes) || bytes > UINT_MAX || layout.width > INT_MAX ||
+        layout.height > INT_MAX)
     {
         hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
         goto Cleanup;
     }
-    hr = CreateMemoryBitmapSource(width, height, format, bitsPerPixel / 8, dpiX, dpiY, &created, &pixels);
+    hr = CreateMemoryBitmapSource(layout.width, layout.height, layout.format, bitsPerPixel / 8, layout.dpiX,
+                                  layout.dpiY, &created, &pixels);
     if (FAILED(hr))
         goto Cleanup;
     // From the first row, all of it: the one request that a decoder with
@@ -93,9 +87,9 @@ HRESULT CopyWholeFrame(IWICImagingFactory *factory, IWICBitmapSource *frame, IWI
     // stride does too.
     whole.X = 0;
     whole.Y = 0;
-    whole.Width = static_cast<INT>(width);
-    whole.Height = static_cast<INT>(height);
-    hr = frame->CopyPixels(&whole, width * (bitsPerPixel / 8), static_cast<UINT>(bytes), pixels);
+    whole.Width = static_cast<INT>(layout.width);
+    whole.Height = static_cast<INT>(layout.height);
+    hr = frame->CopyPixels(&whole, layout.width * (bitsPerPixel / 8), static_cast<UINT>(bytes), pixels);
     if (FAILED(hr))
         goto Cleanup;
     *copy = created;

@@ -34,33 +34,41 @@ bool OrientationSwapsSides(UINT orientation)
     return orientation >= 5 && orientation <= 8;
 }
 
+// Copies the rows [y, y + rows) of band (the source's own rows, width
+// pixels each) to where the turn puts them in pixels.
+static void TurnBand(UINT orientation, const SourceLayout &layout, UINT y, UINT rows, const BYTE *band, BYTE *pixels)
+{
+    DWORD *to = reinterpret_cast<DWORD *>(pixels);
+    for (UINT row = 0; row < rows; ++row)
+    {
+        ptrdiff_t first = 0, step = 0;
+        LocateTurnedRow(orientation, layout.width, layout.height, y + row, &first, &step);
+        const DWORD *from = reinterpret_cast<const DWORD *>(band + static_cast<size_t>(row) * layout.width * 4);
+        for (UINT x = 0; x < layout.width; ++x)
+            to[first + static_cast<ptrdiff_t>(x) * step] = from[x];
+    }
+}
+
 HRESULT CreateOrientedSource(IWICBitmapSource *source, UINT orientation, IWICBitmapSource **oriented)
 {
     IWICBitmapSource *turned = NULL;
     BYTE *pixels = NULL, *band = NULL;
-    UINT width = 0, height = 0;
-    double dpiX = 0.0, dpiY = 0.0;
+    SourceLayout layout;
     size_t bandBytes = 0;
-    WICPixelFormatGUID format;
     const bool swaps = OrientationSwapsSides(orientation);
 
     *oriented = NULL;
-    HRESULT hr = source->GetSize(&width, &height);
+    HRESULT hr = ReadSourceLayout(source, &layout);
     if (FAILED(hr))
         goto Cleanup;
-    hr = source->GetPixelFormat(&format);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = source->GetResolution(&dpiX, &dpiY);
-    if (FAILED(hr))
-        goto Cleanup;
-    if (!ComputeImageBytes(width, TURN_BAND_ROWS, 4, &bandBytes) || bandBytes > UINT32_MAX)
+    if (!ComputeImageBytes(layout.width, TURN_BAND_ROWS, 4, &bandBytes) || bandBytes > UINT32_MAX)
     {
         hr = E_OUTOFMEMORY;
         goto Cleanup;
     }
-    hr = CreateMemoryBitmapSource(swaps ? height : width, swaps ? width : height, format, 4, swaps ? dpiY : dpiX,
-                                  swaps ? dpiX : dpiY, &turned, &pixels);
+    hr = CreateMemoryBitmapSource(swaps ? layout.height : layout.width, swaps ? layout.width : layout.height,
+                                  layout.format, 4, swaps ? layout.dpiY : layout.dpiX, swaps ? layout.dpiX : layout.dpiY,
+                                  &turned, &pixels);
     if (FAILED(hr))
         goto Cleanup;
     band = static_cast<BYTE *>(malloc(bandBytes ? bandBytes : 1));
@@ -69,23 +77,14 @@ HRESULT CreateOrientedSource(IWICBitmapSource *source, UINT orientation, IWICBit
         hr = E_OUTOFMEMORY;
         goto Cleanup;
     }
-
-    for (UINT y = 0; y < height; y += TURN_BAND_ROWS)
+    for (UINT y = 0; y < layout.height; y += TURN_BAND_ROWS)
     {
-        const UINT rows = height - y < TURN_BAND_ROWS ? height - y : TURN_BAND_ROWS;
-        const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
-        hr = source->CopyPixels(&rect, width * 4, static_cast<UINT>(bandBytes), band);
+        const UINT rows = layout.height - y < TURN_BAND_ROWS ? layout.height - y : TURN_BAND_ROWS;
+        const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(layout.width), static_cast<INT>(rows)};
+        hr = source->CopyPixels(&rect, layout.width * 4, static_cast<UINT>(bandBytes), band);
         if (FAILED(hr))
             goto Cleanup;
-        for (UINT row = 0; row < rows; ++row)
-        {
-            ptrdiff_t first = 0, step = 0;
-            LocateTurnedRow(orientation, width, height, y + row, &first, &step);
-            const DWORD *from = reinterpret_cast<const DWORD *>(band + static_cast<size_t>(row) * width * 4);
-            DWORD *to = reinterpret_cast<DWORD *>(pixels);
-            for (UINT x = 0; x < width; ++x)
-                to[first + static_cast<ptrdiff_t>(x) * step] = from[x];
-        }
+        TurnBand(orientation, layout, y, rows, band, pixels);
     }
     *oriented = turned;
     turned = NULL;

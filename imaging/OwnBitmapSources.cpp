@@ -1,10 +1,53 @@
 #include "OwnBitmapSources.h"
 
+#include "ImagingContext.h"
+
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <new>
+
+HRESULT ReadSourceLayout(IWICBitmapSource *source, SourceLayout *layout)
+{
+    HRESULT hr = source->GetSize(&layout->width, &layout->height);
+    if (SUCCEEDED(hr))
+        hr = source->GetPixelFormat(&layout->format);
+    if (SUCCEEDED(hr))
+        hr = source->GetResolution(&layout->dpiX, &layout->dpiY);
+    return hr;
+}
+
+HRESULT CreateConvertedSource(IWICImagingFactory *factory, IWICBitmapSource *source, REFWICPixelFormatGUID format,
+                              IWICBitmapSource **converted)
+{
+    IWICFormatConverter *converter = NULL;
+
+    *converted = NULL;
+    HRESULT hr = factory->CreateFormatConverter(&converter);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = converter->Initialize(source, format, WICBitmapDitherTypeNone, NULL, 0.0, WICBitmapPaletteTypeCustom);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(converted));
+    if (FAILED(hr))
+        *converted = NULL;
+
+Cleanup:
+    SafeRelease(&converter);
+    return hr;
+}
+
+// Hands out a pair of values, as GetSize and GetResolution do.
+template <typename T> static HRESULT ReturnPair(T *first, T *second, T firstValue, T secondValue)
+{
+    if (!first || !second)
+        return E_INVALIDARG;
+    *first = firstValue;
+    *second = secondValue;
+    return S_OK;
+}
 
 OwnBitmapSource::OwnBitmapSource(UINT width, UINT height, REFWICPixelFormatGUID format, double dpiX, double dpiY)
     : m_width(width), m_height(height), m_format(format), m_dpiX(dpiX), m_dpiY(dpiY), m_references(1)
@@ -40,11 +83,7 @@ STDMETHODIMP_(ULONG) OwnBitmapSource::Release()
 
 STDMETHODIMP OwnBitmapSource::GetSize(UINT *width, UINT *height)
 {
-    if (!width || !height)
-        return E_INVALIDARG;
-    *width = m_width;
-    *height = m_height;
-    return S_OK;
+    return ReturnPair(width, height, m_width, m_height);
 }
 
 STDMETHODIMP OwnBitmapSource::GetPixelFormat(WICPixelFormatGUID *format)
@@ -57,11 +96,7 @@ STDMETHODIMP OwnBitmapSource::GetPixelFormat(WICPixelFormatGUID *format)
 
 STDMETHODIMP OwnBitmapSource::GetResolution(double *dpiX, double *dpiY)
 {
-    if (!dpiX || !dpiY)
-        return E_INVALIDARG;
-    *dpiX = m_dpiX;
-    *dpiY = m_dpiY;
-    return S_OK;
+    return ReturnPair(dpiX, dpiY, m_dpiX, m_dpiY);
 }
 
 STDMETHODIMP OwnBitmapSource::CopyPalette(IWICPalette *)

@@ -44,6 +44,20 @@ private:
     std::atomic<ULONG> m_references;
 };
 
+// What any source says of itself: size, pixel format and resolution.
+struct SourceLayout
+{
+    UINT width, height;
+    WICPixelFormatGUID format;
+    double dpiX, dpiY;
+};
+HRESULT ReadSourceLayout(IWICBitmapSource *source, SourceLayout *layout);
+
+// The platform's converter of source to format, without dithering or a
+// palette. On failure *converted is NULL.
+HRESULT CreateConvertedSource(IWICImagingFactory *factory, IWICBitmapSource *source, REFWICPixelFormatGUID format,
+                              IWICBitmapSource **converted);
+
 // Bytes of a width x height image of bytesPerPixel, or false when that
 // does not fit size_t.
 bool ComputeImageBytes(UINT width, UINT height, UINT bytesPerPixel, size_t *bytes);

@@ -1,6 +1,7 @@
 #include "Transparency.h"
 
 #include "ImagingContext.h"
+#include "OwnBitmapSources.h"
 
 #include <string.h>
 
@@ -67,21 +68,5 @@ bool IsPbgra32Format(REFGUID format)
 HRESULT CreateStraightAlphaSource(IWICImagingFactory *factory, IWICBitmapSource *premultiplied,
                                   IWICBitmapSource **straight)
 {
-    IWICFormatConverter *converter = NULL;
-
-    *straight = NULL;
-    HRESULT hr = factory->CreateFormatConverter(&converter);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = converter->Initialize(premultiplied, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, NULL, 0.0,
-                               WICBitmapPaletteTypeCustom);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(straight));
-    if (FAILED(hr))
-        *straight = NULL;
-
-Cleanup:
-    SafeRelease(&converter);
-    return hr;
+    return CreateConvertedSource(factory, premultiplied, GUID_WICPixelFormat32bppBGRA, straight);
 }

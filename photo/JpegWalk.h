@@ -14,14 +14,12 @@
 
 #include <cstdint>
 
-const uint8_t JPEG_SOI = 0xD8;
-const uint8_t JPEG_EOI = 0xD9;
-const uint8_t JPEG_SOS = 0xDA;
-const uint8_t JPEG_APP0 = 0xE0;
-const uint8_t JPEG_APP1 = 0xE1;
-const uint8_t JPEG_APP2 = 0xE2;
-// Marker, length: what precedes a segment's payload.
-const size_t JPEG_SEGMENT_HEADER = 4;
+// The markers the program itself looks for (the byte after FF).
+enum JpegMarkerCode : uint8_t
+{
+    JPEG_SOI = 0xD8, JPEG_EOI = 0xD9, JPEG_SOS = 0xDA, JPEG_APP0 = 0xE0, JPEG_APP1 = 0xE1, JPEG_APP2 = 0xE2,
+};
+// The most payload a segment's 16-bit length can promise.
 const size_t JPEG_MAX_PAYLOAD = 65533;
 
 struct JpegMarker
