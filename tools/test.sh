@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both programs and runs every test on each:
-# the 32-bit build (build/) under 32-bit Wine, then the 64-bit build
-# (build64/) under 64-bit Wine. Tests labelled one-build (slow, and proving
-# nothing new the second time) run in the 64-bit build only. Arguments are
-# passed to both ctest runs.
+# first the portable layer's native tests, their sanitizer run and a short
+# run of each fuzz target (tools/native-test.sh), then the 32-bit build
+# (build/) under 32-bit Wine, then the 64-bit build (build64/) under 64-bit
+# Wine. Tests labelled one-build (slow, and proving nothing new the second
+# time) run in the 64-bit build only. Arguments are passed to both ctest runs.
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$top/tools/install-deps.sh" || exit 1
@@ -12,6 +13,13 @@ bash "$top/tools/build.sh" 64 || exit 1
 
 status=0
 summary=()
+started=$(date +%s)
+if bash "$top/tools/native-test.sh"; then
+    summary+=("native photo/ tests, sanitizer run and fuzz runs: passed in $(($(date +%s) - started)) s")
+else
+    status=1
+    summary+=("native photo/ tests, sanitizer run and fuzz runs: FAILED")
+fi
 # RunSuite <name> <build-dir> [ctest arguments...]
 RunSuite() {
     local name=$1 dir=$top/$2 started rc
