@@ -1,5 +1,8 @@
 #include "MetadataSplice.h"
 
+#include "LongPaths.h"
+#include "PatientFiles.h"
+
 #include "imaging/ImagingContext.h"
 #include "imaging/PhotoBytes.h"
 
@@ -147,20 +150,16 @@ void SetExifDimension(BYTE *tiff, const TiffView &view, size_t entry, UINT value
     WriteIfdEntryInteger(tiff, view, entry, type == TYPE_SHORT && value <= 0xFFFF ? TYPE_SHORT : TYPE_LONG, value);
 }
 
-HRESULT MakeSiblingTempFile(const wchar_t *path, const wchar_t *prefix, wchar_t (&temp)[MAX_PATH])
+HRESULT MakeSiblingTempFile(const wchar_t *path, const wchar_t *prefix, wchar_t (&temp)[EXTENDED_PATH_CHARS])
 {
-    wchar_t folder[MAX_PATH];
+    wchar_t folder[EXTENDED_PATH_CHARS];
     const wchar_t *slash = wcsrchr(path, L'\\');
     const size_t length = slash ? static_cast<size_t>(slash - path) : 0;
-    if (length >= MAX_PATH)
+    if (length == 0 || length >= EXTENDED_PATH_CHARS)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     wmemcpy(folder, path, length);
     folder[length] = L'\0';
-    if (length == 0)
-        wcscpy(folder, L".");
-    if (!GetTempFileNameW(folder, prefix, 0, temp))
-        return HRESULT_FROM_WIN32(GetLastError());
-    return S_OK;
+    return CreateTempFileIn(folder, prefix, temp);
 }
 } // namespace
 
@@ -235,7 +234,8 @@ HRESULT SpliceMetadataIntoFile(const wchar_t *encodedPath, const wchar_t *tempPr
     size_t insertedSize = 0;
     ULONGLONG insertAt = 0;
     LARGE_INTEGER fileSize, start;
-    wchar_t temp[MAX_PATH] = L"";
+    wchar_t temp[EXTENDED_PATH_CHARS] = L"";
+    DWORD moved = ERROR_SUCCESS;
     HRESULT hr = S_FALSE;
     const bool sameContainer = metadata && IsEqualGUID(container, metadata->container);
     const bool jpeg = sameContainer && IsEqualGUID(container, GUID_ContainerFormatJpeg) && metadata->jpegSegmentsSize > 0;
@@ -296,7 +296,8 @@ HRESULT SpliceMetadataIntoFile(const wchar_t *encodedPath, const wchar_t *tempPr
     out = INVALID_HANDLE_VALUE;
     CloseHandle(in);
     in = INVALID_HANDLE_VALUE;
-    hr = MoveFileExW(temp, encodedPath, MOVEFILE_REPLACE_EXISTING) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    moved = MoveFilePatiently(temp, encodedPath); // the macro reads its argument twice
+    hr = HRESULT_FROM_WIN32(moved);
 
 Cleanup:
     if (out != INVALID_HANDLE_VALUE)
@@ -304,7 +305,7 @@ Cleanup:
     if (in != INVALID_HANDLE_VALUE)
         CloseHandle(in);
     if (FAILED(hr) && temp[0])
-        DeleteFileW(temp);
+        DeleteFilePatiently(temp);
     free(buffer);
     free(chunk);
     return hr;
