@@ -155,11 +155,7 @@ void DeleteLeftoverTempFiles(const wchar_t *outputFolder)
     FindClose(find);
 }
 
-// The options a frame is created with. An option that the encoder does not
-// know costs only what it asked for: a bitmap encoder that refuses the
-// alpha header (one older than the option) is written onto white, as
-// every other encoder without alpha.
-static HRESULT WriteFrameOptions(const OutputFormat &format, IPropertyBag2 *options, bool *alphaTaken)
+HRESULT WriteFrameOptions(const OutputFormat &format, IPropertyBag2 *options, bool *alphaTaken)
 {
     *alphaTaken = false;
     if (format.jpegQuality)

@@ -80,8 +80,12 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Read(ULONG, PROPBAG2 *, IErrorLog *, VARIANT *, HRESULT *) override { return E_NOTIMPL; }
+    HRESULT answer = S_OK;
+
     STDMETHODIMP Write(ULONG properties, PROPBAG2 *bag, VARIANT *values) override
     {
+        if (FAILED(answer))
+            return answer;
         count = properties;
         description = bag[0];
         name = bag[0].pstrName ? bag[0].pstrName : L"";
@@ -169,6 +173,29 @@ TEST(JpegQualityOption, IsOnePropertyImageQualityAsVtR4)
     EXPECT_EQ(0.95f, bag.value);
     PROPBAG2 zero = {};
     EXPECT_EQ(0, memcmp(&zero, &bag.description, sizeof(zero))) << "every member but the name must be zero";
+}
+
+// A refused JPEG quality costs the copy as before; a refused alpha header
+// only costs the alpha.
+TEST(FrameOptions, ARefusedAlphaHeaderOnlyCostsTheAlpha)
+{
+    const OutputFormat bmp = LookUpOutputFormat(L"a.bmp"), jpg = LookUpOutputFormat(L"a.jpg");
+    const struct
+    {
+        const OutputFormat *format;
+        HRESULT bagAnswer, expected;
+        bool alphaTaken;
+    } cases[] = {{&bmp, S_OK, S_OK, true},
+                 {&bmp, WINCODEC_ERR_PROPERTYNOTFOUND, S_OK, false},
+                 {&jpg, WINCODEC_ERR_PROPERTYNOTFOUND, WINCODEC_ERR_PROPERTYNOTFOUND, false}};
+    for (const auto &c : cases)
+    {
+        RecordingBag bag;
+        bag.answer = c.bagAnswer;
+        bool alphaTaken = !c.alphaTaken;
+        EXPECT_EQ(c.expected, WriteFrameOptions(*c.format, &bag, &alphaTaken)) << "bag answering " << Hex(c.bagAnswer);
+        EXPECT_EQ(c.alphaTaken, alphaTaken) << "bag answering " << Hex(c.bagAnswer);
+    }
 }
 
 TEST_F(ImageWriterTest, EveryExtensionGetsItsContainer)
