@@ -1,11 +1,11 @@
 #include "FolderBatch.h"
 
 #include "ImageWriter.h"
+#include "LongPaths.h"
 #include "ResizePipeline.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/SharedFlags.h"
 
-#include <direct.h>
 #include <shlobj.h>
 #include <wchar.h>
 
@@ -75,6 +75,40 @@ static DWORD WaitForPacing(DWORD lastMark)
     return now;
 }
 
+// On Windows the current directory is an open handle on its folder: kept
+// on the chosen folder, it would stop Explorer from renaming or deleting it
+// and Windows from ejecting the card or stick it is on, until the program
+// exits. So the walk puts back what it found.
+struct CurrentDirectoryGuard
+{
+    wchar_t saved[MAX_PATH]; // the directory before the walk
+    bool valid;              // saved holds it whole
+};
+
+static CurrentDirectoryGuard ResolveEntriesIn(const wchar_t *folderPath)
+{
+    CurrentDirectoryGuard guard;
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, guard.saved);
+    // A directory too long to keep is replaced by the program's own folder
+    // afterwards, which is never the chosen one's handle to hold.
+    guard.valid = length > 0 && length < MAX_PATH;
+    SetCurrentDirectoryW(folderPath);
+    return guard;
+}
+
+static void RestoreCurrentDirectory(const CurrentDirectoryGuard &guard)
+{
+    if (guard.valid && SetCurrentDirectoryW(guard.saved))
+        return;
+    wchar_t program[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(NULL, program, MAX_PATH);
+    wchar_t *slash = length > 0 && length < MAX_PATH ? wcsrchr(program, L'\\') : NULL;
+    if (!slash)
+        return;
+    slash[slash == program + 2 ? 1 : 0] = L'\0'; // keep a drive root's own separator
+    SetCurrentDirectoryW(program);
+}
+
 void WalkImageFolder(HWND window, const wchar_t *folderPath)
 {
     wchar_t outputFolder[MAX_PATH], searchPattern[MAX_PATH], fullPath[MAX_PATH], outputPath[MAX_PATH];
@@ -83,14 +117,19 @@ void WalkImageFolder(HWND window, const wchar_t *folderPath)
 
     if (!JoinPath(outputFolder, folderPath, L"\\Resized") || !JoinPath(searchPattern, folderPath, L"\\*.*"))
         return;
-    _wmkdir(outputFolder); // an existing "Resized" is used again
+    CreateFolderWhole(outputFolder); // an existing "Resized" is used again
     DeleteLeftoverTempFiles(outputFolder);
-    SetCurrentDirectoryW(folderPath);
+    // Entries are resolved against the chosen folder while the walk runs;
+    // afterwards the process lets go of it (ResolveEntriesIn).
+    CurrentDirectoryGuard directory = ResolveEntriesIn(folderPath);
 
     ZeroMemory(&entry, sizeof(entry));
     HANDLE find = FindFirstFileW(searchPattern, &entry);
     if (find == INVALID_HANDLE_VALUE)
+    {
+        RestoreCurrentDirectory(directory);
         return;
+    }
     do
     {
         // A drive root lists no dot entries, so they are skipped by name.
@@ -130,6 +169,7 @@ void WalkImageFolder(HWND window, const wchar_t *folderPath)
     // for as long as the program stays open.
     if (g_imaging)
         SafeRelease(&g_imaging->currentSource);
+    RestoreCurrentDirectory(directory);
 }
 
 void ResizeFolder(HWND window)
@@ -142,13 +182,26 @@ void ResizeFolder(HWND window)
     WalkImageFolder(window, folderPath);
 }
 
+void RunInWorkerApartment(HWND window, void (*batch)(HWND))
+{
+    // The folder browser needs a single-threaded apartment on its thread,
+    // and on Windows the codecs are COM classes. A thread that already has
+    // an apartment of another kind keeps it, and the batch runs there.
+    const HRESULT hr = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    batch(window);
+    // The walk let go of the current source; the factory belongs to the UI
+    // thread. Nothing made on this thread is alive any more.
+    if (SUCCEEDED(hr))
+        CoUninitialize();
+}
+
 void __cdecl BatchWorkerThread(void *argument)
 {
     HWND window = static_cast<HWND>(argument);
     g_busy = true;
     g_workerThreadId = GetCurrentThreadId();
     SetCursor(LoadCursorW(NULL, IDC_WAIT));
-    ResizeFolder(window);
+    RunInWorkerApartment(window, ResizeFolder);
     SetCursor(LoadCursorW(NULL, IDC_WAIT));
     // g_busy is still up, so the window picks the wait cursor once more.
     SendMessageW(window, WM_SETCURSOR, 0, 0);

@@ -18,14 +18,21 @@ extern std::atomic<DWORD> g_workerThreadId;
 // raised for its whole life and lowers it as its last act.
 void __cdecl BatchWorkerThread(void *window);
 
+// Runs batch(window) in a single-threaded COM apartment of the calling
+// thread's own, entered first and left last; what batch makes of COM it
+// must release before it returns.
+void RunInWorkerApartment(HWND window, void (*batch)(HWND));
+
 // One run: asks for a folder, then walks it. Does nothing without a
 // ready imaging context.
 void ResizeFolder(HWND window);
 
 // The walk over one folder, without asking for it: creates
-// folderPath\Resized, makes folderPath the current directory and resizes
-// every entry into it, paced and stopping at the quit flag.
+// folderPath\Resized, makes folderPath the current directory while it
+// resizes every entry into it, paced and stopping at the quit flag, and
+// puts the process's current directory back when it ends.
 void WalkImageFolder(HWND window, const wchar_t *folderPath);
+
 
 // dst = a + b + c, or false, leaving dst untouched, when the result would
 // not fit MAX_PATH: paths are never cut short.

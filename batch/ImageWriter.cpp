@@ -1,7 +1,10 @@
 #include "ImageWriter.h"
 
+#include "LongPaths.h"
 #include "MetadataSplice.h"
+#include "PatientFiles.h"
 
+#include "imaging/IndexedPalette.h"
 #include "imaging/OwnBitmapSources.h"
 #include "imaging/Transparency.h"
 
@@ -14,8 +17,8 @@ namespace
 // Rows handed to the encoder per WriteSource call.
 const UINT WRITE_BAND_ROWS = 64;
 
-// Prefix of the temporary files; GetTempFileNameW adds up to four hex
-// digits and ".tmp".
+// Prefix of the temporary files, followed by four hex digits and ".tmp"
+// (LongPaths.h); older versions wrote one to four digits.
 const wchar_t TEMP_PREFIX[] = L"qmw";
 
 struct ExtensionRow
@@ -120,7 +123,7 @@ static HRESULT GetFolderOf(const wchar_t *path, wchar_t (&folder)[MAX_PATH])
     return S_OK;
 }
 
-// True for the names GetTempFileNameW makes with our prefix: qmwXXXX.tmp.
+// True for the names of our temporary files: qmw, one to four hex digits, .tmp.
 static bool IsOurTempFileName(const wchar_t *name)
 {
     const size_t prefix = wcslen(TEMP_PREFIX), length = wcslen(name);
@@ -135,11 +138,9 @@ static bool IsOurTempFileName(const wchar_t *name)
 
 void DeleteLeftoverTempFiles(const wchar_t *outputFolder)
 {
-    wchar_t pattern[MAX_PATH], path[MAX_PATH];
-    const size_t length = wcslen(outputFolder);
-    if (length + 10 >= MAX_PATH)
+    wchar_t pattern[EXTENDED_PATH_CHARS], path[EXTENDED_PATH_CHARS];
+    if (!FormExtendedChild(outputFolder, L"qmw*.tmp", pattern))
         return;
-    swprintf(pattern, MAX_PATH, L"%ls\\%ls*.tmp", outputFolder, TEMP_PREFIX);
     WIN32_FIND_DATAW entry;
     HANDLE find = FindFirstFileW(pattern, &entry);
     if (find == INVALID_HANDLE_VALUE)
@@ -148,61 +149,107 @@ void DeleteLeftoverTempFiles(const wchar_t *outputFolder)
     {
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsOurTempFileName(entry.cFileName))
             continue;
-        if (length + 1 + wcslen(entry.cFileName) < MAX_PATH)
-        {
-            swprintf(path, MAX_PATH, L"%ls\\%ls", outputFolder, entry.cFileName);
+        if (FormExtendedChild(outputFolder, entry.cFileName, path))
             DeleteFileW(path);
-        }
     } while (FindNextFileW(find, &entry));
     FindClose(find);
 }
 
-HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath,
-                       PhotoMetadata *metadata)
+HRESULT WriteFrameOptions(const OutputFormat &format, IPropertyBag2 *options, bool *alphaTaken)
+{
+    *alphaTaken = false;
+    if (format.jpegQuality)
+        return WriteJpegQualityOption(options);
+    if (options)
+        *alphaTaken = SUCCEEDED(WriteBitmapAlphaOption(options));
+    return S_OK;
+}
+
+// Size, resolution and pixel format of the frame; *format goes in as the
+// format asked for and comes back as the one the encoder will take.
+static HRESULT DescribeFrame(IWICBitmapFrameEncode *frame, IWICBitmapSource *source, UINT *width, UINT *height,
+                             WICPixelFormatGUID *format)
+{
+    double dpiX = 0.0, dpiY = 0.0;
+    HRESULT hr = source->GetSize(width, height);
+    if (FAILED(hr))
+        return hr;
+    hr = frame->SetSize(*width, *height);
+    if (FAILED(hr))
+        return hr;
+    hr = source->GetResolution(&dpiX, &dpiY);
+    if (FAILED(hr))
+        return hr;
+    // A source that does not know its resolution says 0; the file gets the
+    // screen's 96 dpi instead, and an encoder never sees a resolution that
+    // it would try to fill in again between the bands.
+    if (!(dpiX > 0.0) || !(dpiY > 0.0))
+    {
+        dpiX = 96.0;
+        dpiY = 96.0;
+    }
+    hr = frame->SetResolution(dpiX, dpiY);
+    if (FAILED(hr))
+        return hr;
+    return frame->SetPixelFormat(format);
+}
+
+// The pixels in the form that the encoder's answer calls for. An indexed
+// encoder gets a palette of the whole picture (IndexedPalette.h); where none
+// can be made, it converts for itself, from the picture on white. One that
+// keeps alpha gets straight BGRA; any other gets an image with alpha laid
+// onto white, so that a transparent pixel never shows the colour under it.
+static HRESULT ChooseWrittenSource(IWICImagingFactory *factory, IWICBitmapFrameEncode *frame, IWICBitmapSource *source,
+                                   bool hasAlpha, REFWICPixelFormatGUID answered, IWICBitmapSource **written)
+{
+    *written = NULL;
+    if (IndexedColorCount(answered) && SUCCEEDED(CreateIndexedSource(factory, frame, source, answered, hasAlpha, written)))
+        return S_OK;
+    if (hasAlpha && IsEqualGUID(answered, GUID_WICPixelFormat32bppBGRA))
+        return CreateStraightAlphaSource(factory, source, written);
+    if (hasAlpha)
+        return CreateWhiteBackedSource(source, written);
+    *written = source;
+    source->AddRef();
+    return S_OK;
+}
+
+// Written in bands (allowed since Vista, as long as the heights add up): a
+// scaler asked for the whole image at once may first copy the whole source
+// area behind it, several bytes per pixel of the full-size frame.
+static HRESULT WriteBands(IWICBitmapFrameEncode *frame, IWICBitmapSource *written, UINT width, UINT height)
+{
+    for (UINT y = 0; y < height; y += WRITE_BAND_ROWS)
+    {
+        WICRect rect;
+        rect.X = 0;
+        rect.Y = static_cast<INT>(y);
+        rect.Width = static_cast<INT>(width);
+        rect.Height = static_cast<INT>(height - y < WRITE_BAND_ROWS ? height - y : WRITE_BAND_ROWS);
+        const HRESULT hr = frame->WriteSource(written, &rect);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+// Encodes source into the file at path (created empty beforehand) and
+// returns the size written.
+static HRESULT EncodeIntoFile(ImagingContext *context, IWICBitmapSource *source, const OutputFormat &format,
+                              const wchar_t *path, const PhotoMetadata *metadata, UINT *width, UINT *height)
 {
     IWICStream *stream = NULL;
     IWICBitmapEncoder *encoder = NULL;
     IWICBitmapFrameEncode *frame = NULL;
     IPropertyBag2 *options = NULL;
     IWICBitmapSource *written = NULL;
-    wchar_t writtenPath[MAX_PATH];
-    wchar_t folder[MAX_PATH];
-    wchar_t tempPath[MAX_PATH] = L"";
-    UINT width = 0, height = 0;
-    double dpiX = 0.0, dpiY = 0.0;
     WICPixelFormatGUID pixelFormat;
-    WICRect rect;
-    DWORD attributes;
-    bool hasAlpha = false, wantsOptions = false;
-    const OutputFormat format = LookUpOutputFormat(outputPath);
+    bool hasAlpha = false, wantsOptions = false, alphaTaken = false;
 
-    HRESULT hr = ComposeWrittenPath(outputPath, writtenPath);
+    HRESULT hr = context->factory->CreateStream(&stream);
     if (FAILED(hr))
         goto Cleanup;
-    // A read-only output is the user's statement that it must not change;
-    // refuse before anything is created.
-    attributes = GetFileAttributesW(writtenPath);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    {
-        hr = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-        goto Cleanup;
-    }
-    hr = GetFolderOf(writtenPath, folder);
-    if (FAILED(hr))
-        goto Cleanup;
-    // The temporary file lives in the output folder so that the final move
-    // is a rename on one volume.
-    if (!GetTempFileNameW(folder, TEMP_PREFIX, 0, tempPath))
-    {
-        hr = HRESULT_FROM_WIN32(GetLastError());
-        tempPath[0] = L'\0';
-        goto Cleanup;
-    }
-
-    hr = context->factory->CreateStream(&stream);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = stream->InitializeFromFilename(tempPath, GENERIC_WRITE);
+    hr = stream->InitializeFromFilename(path, GENERIC_WRITE);
     if (FAILED(hr))
         goto Cleanup;
     hr = context->factory->CreateEncoder(format.container, NULL, &encoder);
@@ -211,7 +258,6 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
     if (FAILED(hr))
         goto Cleanup;
-
     hr = source->GetPixelFormat(&pixelFormat);
     if (FAILED(hr))
         goto Cleanup;
@@ -222,71 +268,25 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     hr = encoder->CreateNewFrame(&frame, wantsOptions ? &options : NULL);
     if (FAILED(hr))
         goto Cleanup;
-    if (format.jpegQuality)
-        hr = WriteJpegQualityOption(options);
-    else if (wantsOptions)
-        hr = WriteBitmapAlphaOption(options);
+    hr = WriteFrameOptions(format, options, &alphaTaken);
     if (FAILED(hr))
         goto Cleanup;
     hr = frame->Initialize(options);
     if (FAILED(hr))
         goto Cleanup;
-
-    hr = source->GetSize(&width, &height);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = frame->SetSize(width, height);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = source->GetResolution(&dpiX, &dpiY);
-    if (FAILED(hr))
-        goto Cleanup;
-    // A source that does not know its resolution says 0; the file gets the
-    // screen's 96 dpi instead, and an encoder never sees a resolution that
-    // it would try to fill in again between the bands below.
-    if (!(dpiX > 0.0) || !(dpiY > 0.0))
-    {
-        dpiX = 96.0;
-        dpiY = 96.0;
-    }
-    hr = frame->SetResolution(dpiX, dpiY);
-    if (FAILED(hr))
-        goto Cleanup;
     if (hasAlpha)
-        pixelFormat = GUID_WICPixelFormat32bppBGRA;
-    hr = frame->SetPixelFormat(&pixelFormat);
+        pixelFormat = (wantsOptions && !alphaTaken) ? GUID_WICPixelFormat32bppBGR : GUID_WICPixelFormat32bppBGRA;
+    hr = DescribeFrame(frame, source, width, height, &pixelFormat);
     if (FAILED(hr))
         goto Cleanup;
-    // An encoder that does not take the profile leaves it to the splice below.
+    // An encoder that does not take the profile leaves it to the splice.
     SetEncoderColorProfile(context->factory, frame, format.container, metadata);
-    // What the encoder answers decides: it keeps alpha, and gets straight
-    // BGRA, or it does not, and gets the image laid onto white, so that a
-    // transparent pixel never shows the colour stored under it.
-    if (hasAlpha && IsEqualGUID(pixelFormat, GUID_WICPixelFormat32bppBGRA))
-        hr = CreateStraightAlphaSource(context->factory, source, &written);
-    else if (hasAlpha)
-        hr = CreateWhiteBackedSource(source, &written);
-    else
-    {
-        written = source;
-        written->AddRef();
-    }
+    hr = ChooseWrittenSource(context->factory, frame, source, hasAlpha, pixelFormat, &written);
     if (FAILED(hr))
         goto Cleanup;
-
-    // Written in bands (allowed since Vista, as long as the heights add up):
-    // a scaler asked for the whole image at once may first copy the whole
-    // source area behind it, several bytes per pixel of the full-size frame.
-    for (UINT y = 0; y < height; y += WRITE_BAND_ROWS)
-    {
-        rect.X = 0;
-        rect.Y = static_cast<INT>(y);
-        rect.Width = static_cast<INT>(width);
-        rect.Height = static_cast<INT>(height - y < WRITE_BAND_ROWS ? height - y : WRITE_BAND_ROWS);
-        hr = frame->WriteSource(written, &rect);
-        if (FAILED(hr))
-            goto Cleanup;
-    }
+    hr = WriteBands(frame, written, *width, *height);
+    if (FAILED(hr))
+        goto Cleanup;
     hr = frame->Commit();
     if (FAILED(hr))
         goto Cleanup;
@@ -298,17 +298,61 @@ Cleanup:
     SafeRelease(&encoder);
     SafeRelease(&stream);
     SafeRelease(&options);
-    // Every reference to the temporary file is gone, so it is closed.
-    if (tempPath[0])
-    {
-        // What the photo knows goes in before the move; if that fails, the
-        // image is still written, without it.
-        if (SUCCEEDED(hr) && metadata)
-            SpliceMetadataIntoFile(tempPath, TEMP_PREFIX, format.container, metadata, width, height);
-        if (SUCCEEDED(hr) && !MoveFileExW(tempPath, writtenPath, MOVEFILE_REPLACE_EXISTING))
-            hr = HRESULT_FROM_WIN32(GetLastError());
-        if (FAILED(hr))
-            DeleteFileW(tempPath);
-    }
+    return hr;
+}
+
+// The name to write and the folder to put the temporary file in. A
+// read-only output is the user's statement that it must not change: it is
+// refused before anything is created.
+static HRESULT PrepareOutputNames(const wchar_t *outputPath, wchar_t (&writtenPath)[MAX_PATH],
+                                  wchar_t (&target)[EXTENDED_PATH_CHARS], wchar_t (&folder)[MAX_PATH])
+{
+    HRESULT hr = ComposeWrittenPath(outputPath, writtenPath);
+    if (FAILED(hr))
+        return hr;
+    const DWORD attributes = GetFileAttributesW(writtenPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    hr = GetFolderOf(writtenPath, folder);
+    if (FAILED(hr))
+        return hr;
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(folder, MAX_PATH, full, NULL);
+    if (length == 0 || length >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    wcscpy(folder, full);
+    // The written name is kept to the letter (a trailing dot or space
+    // included), which only the extended form does.
+    if (!FormExtendedChild(folder, wcsrchr(writtenPath, L'\\') ? wcsrchr(writtenPath, L'\\') + 1 : writtenPath, target))
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    return S_OK;
+}
+
+HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath,
+                       PhotoMetadata *metadata)
+{
+    wchar_t writtenPath[MAX_PATH], folder[MAX_PATH];
+    wchar_t target[EXTENDED_PATH_CHARS], tempPath[EXTENDED_PATH_CHARS] = L"";
+    UINT width = 0, height = 0;
+    const OutputFormat format = LookUpOutputFormat(outputPath);
+
+    HRESULT hr = PrepareOutputNames(outputPath, writtenPath, target, folder);
+    // The temporary file lives in the output folder so that the final move
+    // is a rename on one volume.
+    if (SUCCEEDED(hr))
+        hr = CreateTempFileIn(folder, TEMP_PREFIX, tempPath);
+    if (SUCCEEDED(hr))
+        hr = EncodeIntoFile(context, source, format, tempPath, metadata, &width, &height);
+    // Every reference to the temporary file is gone, so it is closed. What
+    // the photo knows goes in before the move; if that fails, the image is
+    // still written, without it.
+    if (SUCCEEDED(hr) && metadata)
+        SpliceMetadataIntoFile(tempPath, TEMP_PREFIX, format.container, metadata, width, height);
+    // The macro reads its argument twice: the move's answer is kept first.
+    const DWORD moved = SUCCEEDED(hr) ? MoveFilePatiently(tempPath, target) : ERROR_SUCCESS;
+    if (SUCCEEDED(hr))
+        hr = HRESULT_FROM_WIN32(moved);
+    if (FAILED(hr) && tempPath[0])
+        DeleteFilePatiently(tempPath);
     return hr;
 }

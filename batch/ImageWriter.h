@@ -34,6 +34,13 @@ HRESULT WriteJpegQualityOption(IPropertyBag2 *options);
 // Asks a bitmap frame encoder to keep alpha (the version 5 header).
 HRESULT WriteBitmapAlphaOption(IPropertyBag2 *options);
 
+// Writes the options a frame is created with (options NULL: none asked
+// for). An option the encoder does not know costs only what it asked for:
+// a bitmap encoder that refuses the alpha header (Windows 7 without its
+// platform update) answers *alphaTaken false, and the image goes onto
+// white as for every encoder without alpha.
+HRESULT WriteFrameOptions(const OutputFormat &format, IPropertyBag2 *options, bool *alphaTaken);
+
 // Deletes the temporary files that a writer stopped mid-write (a killed
 // process, a power cut) left in outputFolder. Files still open in a
 // running writer refuse deletion and are left alone.

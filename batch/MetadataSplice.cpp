@@ -1,5 +1,8 @@
 #include "MetadataSplice.h"
 
+#include "LongPaths.h"
+#include "PatientFiles.h"
+
 #include "imaging/ImagingContext.h"
 
 #include <stdlib.h>
@@ -27,20 +30,16 @@ bool WriteBytes(HANDLE file, const uint8_t *data, size_t size)
     return size == 0 || (WriteFile(file, data, static_cast<DWORD>(size), &written, NULL) && written == size);
 }
 
-HRESULT MakeSiblingTempFile(const wchar_t *path, const wchar_t *prefix, wchar_t (&temp)[MAX_PATH])
+HRESULT MakeSiblingTempFile(const wchar_t *path, const wchar_t *prefix, wchar_t (&temp)[EXTENDED_PATH_CHARS])
 {
-    wchar_t folder[MAX_PATH];
+    wchar_t folder[EXTENDED_PATH_CHARS];
     const wchar_t *slash = wcsrchr(path, L'\\');
     const size_t length = slash ? static_cast<size_t>(slash - path) : 0;
-    if (length >= MAX_PATH)
+    if (length == 0 || length >= EXTENDED_PATH_CHARS)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     wmemcpy(folder, path, length);
     folder[length] = L'\0';
-    if (length == 0)
-        wcscpy(folder, L".");
-    if (!GetTempFileNameW(folder, prefix, 0, temp))
-        return HRESULT_FROM_WIN32(GetLastError());
-    return S_OK;
+    return CreateTempFileIn(folder, prefix, temp);
 }
 } // namespace
 
@@ -82,7 +81,7 @@ HRESULT SpliceMetadataIntoFile(const wchar_t *encodedPath, const wchar_t *tempPr
 {
     std::vector<uint8_t> encoded;
     SplicePlan plan;
-    wchar_t temp[MAX_PATH] = L"";
+    wchar_t temp[EXTENDED_PATH_CHARS] = L"";
     HANDLE in = CreateFileW(encodedPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL), out;
     const bool read = in != INVALID_HANDLE_VALUE && ReadWholeFile(in, &encoded);
     if (in != INVALID_HANDLE_VALUE)
@@ -100,8 +99,9 @@ HRESULT SpliceMetadataIntoFile(const wchar_t *encodedPath, const wchar_t *tempPr
                          WriteBytes(out, encoded.data() + plan.insertAt, encoded.size() - plan.insertAt);
     if (out != INVALID_HANDLE_VALUE)
         CloseHandle(out);
-    hr = written && MoveFileExW(temp, encodedPath, MOVEFILE_REPLACE_EXISTING) ? S_OK : E_FAIL;
+    const DWORD moved = written ? MoveFilePatiently(temp, encodedPath) : ERROR_WRITE_FAULT;
+    hr = HRESULT_FROM_WIN32(moved);
     if (FAILED(hr))
-        DeleteFileW(temp);
+        DeleteFilePatiently(temp);
     return hr;
 }

@@ -147,6 +147,11 @@ HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, boo
                                    &premultiplied);
     if (FAILED(hr))
         goto Cleanup;
+    // For an opaque image the scaler sits directly on the decoder's frame,
+    // for the preview and the full-size result alike: only there can
+    // Windows' scaler ask a JPEG decoder to decode at a half, a quarter or
+    // an eighth of its size, which saves most of the decode. Anything put
+    // between them (a converter, a source of our own) loses that.
     hr = context->factory->CreateBitmapScaler(&scaler);
     if (FAILED(hr))
         goto Cleanup;

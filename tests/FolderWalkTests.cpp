@@ -156,6 +156,19 @@ TEST_F(FolderWalkTest, MixedFolderBecomesExactlyTheExpectedOutputs)
     EXPECT_TRUE(before == after) << "inputs must be byte-identical afterwards";
 }
 
+// On Windows a current directory is an open handle on its folder, which
+// would keep the user's folder and its card or stick from being let go.
+TEST_F(FolderWalkTest, TheChosenFolderIsNotTheCurrentDirectoryAfterTheWalk)
+{
+    MakeImage(L"a.png", 8, 8, GUID_ContainerFormatPng);
+    wchar_t before[MAX_PATH], after[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, before));
+    TimeWalk();
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, after));
+    EXPECT_STREQ(before, after) << "the walk must put back the directory it found";
+    EXPECT_TRUE(FileExists(Resized() + L"\\a.png")) << "the walk resolved its entries";
+}
+
 TEST_F(FolderWalkTest, SecondWalkReusesResizedAndReplacesOutputs)
 {
     MakeImage(L"one.png", 8, 8, GUID_ContainerFormatPng);

@@ -3,7 +3,11 @@
 // absent.
 #include "TestImages.h"
 
+#include "TestPhotoBytes.h"
+
 #include "batch/ImageWriter.h"
+#include "batch/LongPaths.h"
+#include "batch/PatientFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -76,8 +80,12 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Read(ULONG, PROPBAG2 *, IErrorLog *, VARIANT *, HRESULT *) override { return E_NOTIMPL; }
+    HRESULT answer = S_OK;
+
     STDMETHODIMP Write(ULONG properties, PROPBAG2 *bag, VARIANT *values) override
     {
+        if (FAILED(answer))
+            return answer;
         count = properties;
         description = bag[0];
         name = bag[0].pstrName ? bag[0].pstrName : L"";
@@ -90,6 +98,28 @@ public:
     STDMETHODIMP GetPropertyInfo(ULONG, ULONG, PROPBAG2 *, ULONG *) override { return E_NOTIMPL; }
     STDMETHODIMP LoadObject(LPCOLESTR, DWORD, IUnknown *, IErrorLog *) override { return E_NOTIMPL; }
 };
+// Red above the first band of rows, green and blue stripes below: a palette
+// made from the top band alone holds none of the lower colours.
+UINT TopBandApart(UINT x, UINT y)
+{
+    return y < 64 ? 0xFF0000 : (x / 8) % 2 ? 0x0000FF : 0x00FF00;
+}
+
+// Holds a file open without delete sharing, as a scanner or a viewer
+// does, and lets go after a while.
+struct HeldFile
+{
+    HANDLE handle;
+    DWORD ms;
+};
+
+DWORD WINAPI LetGoLater(void *argument)
+{
+    HeldFile *held = static_cast<HeldFile *>(argument);
+    Sleep(held->ms);
+    CloseHandle(held->handle);
+    return 0;
+}
 } // namespace
 
 TEST(OutputFormat, ExtensionAfterTheLastDotChoosesTheContainer)
@@ -143,6 +173,29 @@ TEST(JpegQualityOption, IsOnePropertyImageQualityAsVtR4)
     EXPECT_EQ(0.95f, bag.value);
     PROPBAG2 zero = {};
     EXPECT_EQ(0, memcmp(&zero, &bag.description, sizeof(zero))) << "every member but the name must be zero";
+}
+
+// A refused JPEG quality costs the copy as before; a refused alpha header
+// only costs the alpha.
+TEST(FrameOptions, ARefusedAlphaHeaderOnlyCostsTheAlpha)
+{
+    const OutputFormat bmp = LookUpOutputFormat(L"a.bmp"), jpg = LookUpOutputFormat(L"a.jpg");
+    const struct
+    {
+        const OutputFormat *format;
+        HRESULT bagAnswer, expected;
+        bool alphaTaken;
+    } cases[] = {{&bmp, S_OK, S_OK, true},
+                 {&bmp, WINCODEC_ERR_PROPERTYNOTFOUND, S_OK, false},
+                 {&jpg, WINCODEC_ERR_PROPERTYNOTFOUND, WINCODEC_ERR_PROPERTYNOTFOUND, false}};
+    for (const auto &c : cases)
+    {
+        RecordingBag bag;
+        bag.answer = c.bagAnswer;
+        bool alphaTaken = !c.alphaTaken;
+        EXPECT_EQ(c.expected, WriteFrameOptions(*c.format, &bag, &alphaTaken)) << "bag answering " << Hex(c.bagAnswer);
+        EXPECT_EQ(c.alphaTaken, alphaTaken) << "bag answering " << Hex(c.bagAnswer);
+    }
 }
 
 TEST_F(ImageWriterTest, EveryExtensionGetsItsContainer)
@@ -274,4 +327,84 @@ TEST_F(ImageWriterTest, PixelsSurviveALosslessRoundTrip)
     for (UINT y = 0; y < 150; ++y)
         for (UINT x = 0; x < 13; ++x)
             ASSERT_EQ(Gradient(x, y), pixels[y * 13 + x] & 0xFFFFFF) << x << "," << y;
+}
+
+TEST_F(ImageWriterTest, IndexedCopyTakesItsColoursFromTheWholePicture)
+{
+    Com<IWICBitmap> picture;
+    ASSERT_EQ(S_OK, MakeBgrBitmap(32, 160, TopBandApart, &picture));
+    const std::wstring path = folder + L"\\bands.gif";
+    ASSERT_EQ(S_OK, WriteImageFile(&context, picture, path.c_str()));
+    UINT width = 0, height = 0;
+    GUID format;
+    const std::vector<UINT> pixels = ReadBgraPixels(path, &width, &height, &format);
+    ASSERT_EQ(32u * 160u, pixels.size());
+    for (UINT y : {10u, 70u, 159u})
+        for (UINT x : {3u, 11u})
+        {
+            const UINT want = TopBandApart(x, y), got = pixels[y * 32 + x] & 0xFFFFFF;
+            for (int shift = 0; shift < 24; shift += 8)
+                EXPECT_NEAR(static_cast<int>(want >> shift & 0xFF), static_cast<int>(got >> shift & 0xFF), 8)
+                    << "pixel (" << x << ", " << y << "): expected 0x" << std::hex << want << ", got 0x" << got;
+        }
+}
+
+// A hold shorter than the writer's patience costs nothing; a longer one
+// costs the copy, and leaves the old output and no temporary file.
+TEST_F(ImageWriterTest, OutputHeldByAnotherProgramIsWaitedForWithinBounds)
+{
+    const struct
+    {
+        DWORD holdMs;
+        bool replaced;
+    } cases[] = {{300, true}, {PATIENCE_MS + 1500, false}};
+    for (const auto &c : cases)
+    {
+        const std::wstring path = folder + L"\\held.png";
+        ASSERT_TRUE(WriteFileBytes(path, "old", 3));
+        HeldFile held = {CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL), c.holdMs};
+        ASSERT_NE(INVALID_HANDLE_VALUE, held.handle);
+        HANDLE thread = CreateThread(NULL, 0, LetGoLater, &held, 0, NULL);
+        const HRESULT hr = WriteImageFile(&context, source, path.c_str());
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        const std::vector<BYTE> bytes = ReadFileBytes(path);
+        EXPECT_EQ(c.replaced, SUCCEEDED(hr)) << "held " << c.holdMs << " ms: " << Hex(hr);
+        EXPECT_EQ(c.replaced ? PNG : NONE, MagicOf(bytes)) << "held " << c.holdMs << " ms: " << bytes.size() << " bytes";
+        EXPECT_EQ(std::vector<std::wstring>{L"held.png"}, ListFolder(folder)) << "held " << c.holdMs << " ms";
+    }
+}
+
+// Windows refuses CreateDirectoryW past 248 characters and GetTempFileNameW
+// past 246; the extended forms of every path a MAX_PATH buffer holds fit.
+TEST(LongPaths, ExtendedFormsFitEveryPathOfTheBatch)
+{
+    const struct
+    {
+        const wchar_t *path, *extended;
+    } forms[] = {
+        {L"C:\\Photos", L"\\\\?\\C:\\Photos"},
+        {L"D:\\\\Resized", L"\\\\?\\D:\\Resized"}, // a drive root joined with "\Resized"
+        {L"\\\\server\\share\\a.", L"\\\\?\\UNC\\server\\share\\a."},
+        {L"\\\\?\\C:\\x ", L"\\\\?\\C:\\x "},
+        {L"Photos\\a.jpg", L""},
+    };
+    for (const auto &f : forms)
+    {
+        wchar_t extended[EXTENDED_PATH_CHARS];
+        EXPECT_EQ(f.extended[0] != 0, FormExtendedPath(f.path, extended)) << Narrow(f.path);
+        EXPECT_EQ(std::wstring(f.extended), extended) << Narrow(f.path);
+    }
+    for (size_t length : {200u, 235u, 246u, 247u, 248u, 257u, 259u})
+    {
+        const std::wstring drive = L"C:\\" + std::wstring(length - 3, L'a'), unc = L"\\\\s\\" + std::wstring(length - 4, L'b');
+        for (const std::wstring &folderPath : {drive, unc})
+        {
+            wchar_t extended[EXTENDED_PATH_CHARS], temp[EXTENDED_PATH_CHARS];
+            EXPECT_TRUE(FormExtendedPath(folderPath.c_str(), extended)) << length;
+            EXPECT_EQ(0, wcsncmp(extended, L"\\\\?\\", 4)) << length;
+            EXPECT_TRUE(FormExtendedChild(folderPath.c_str(), L"qmwFFFF.tmp", temp)) << length;
+            EXPECT_EQ(wcslen(extended) + 12, wcslen(temp)) << length;
+        }
+    }
 }

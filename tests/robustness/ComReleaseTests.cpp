@@ -3,11 +3,13 @@
 // reference.
 #include "RobustSupport.h"
 
+#include "batch/FolderBatch.h"
 #include "batch/ResizePipeline.h"
 #include "imaging/ImagingContext.h"
 
 #include <gtest/gtest.h>
 
+#include <process.h>
 #include <stdio.h>
 
 namespace
@@ -172,7 +174,53 @@ private:
     IWICImagingFactory *real;
     std::vector<Tracked> objects;
 };
+// What the worker's batch saw of its thread's apartment, and the folder
+// it walks.
+APTTYPE g_batchApartment = APTTYPE_CURRENT; // written by the batch thread
+HRESULT g_batchApartmentAnswer = E_FAIL;    // written by the batch thread
+std::wstring g_batchFolder;                 // written by the test before the thread starts
+
+void WalkAndLookAround(HWND window)
+{
+    APTTYPEQUALIFIER qualifier;
+    g_batchApartmentAnswer = CoGetApartmentType(&g_batchApartment, &qualifier);
+    WalkImageFolder(window, g_batchFolder.c_str());
+}
+
+unsigned __stdcall BatchThread(void *)
+{
+    RunInWorkerApartment(NULL, WalkAndLookAround);
+    return 0;
+}
 } // namespace
+
+// The worker's batch runs in a single-threaded apartment of its own, and
+// every COM object it made is gone by the time it leaves the apartment.
+TEST(ComRelease, TheBatchRunsInAnApartmentAndLeavesNothingBehindIt)
+{
+    ImageSet inputs = MakeImageSet(L"com", 64, 48);
+    ImagingContext *context = g_imaging;
+    ASSERT_TRUE(context != NULL);
+    IWICImagingFactory *real = context->factory;
+    CountingFactory counting(real);
+    context->factory = &counting;
+    g_batchFolder = inputs.folder;
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, BatchThread, NULL, 0, NULL));
+    ASSERT_TRUE(thread != NULL);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    context->factory = real;
+
+    EXPECT_EQ(S_OK, g_batchApartmentAnswer) << "CoGetApartmentType inside the batch: " << Hex(g_batchApartmentAnswer);
+    EXPECT_EQ(APTTYPE_STA, g_batchApartment) << "the batch's apartment";
+    EXPECT_TRUE(context->currentSource == NULL) << "the walk lets go of the last frame";
+    // The extra references keep each output's stream, and so its temporary
+    // file, open: the walk's own outputs cannot be moved into place here.
+    EXPECT_GE(counting.Count(), 5u * 5u) << "the walk decoded, scaled and encoded every image";
+    for (const std::string &object : counting.ReleaseAll())
+        ADD_FAILURE() << object << " after the worker left its apartment";
+    RemoveTestFolder(inputs.folder);
+}
 
 TEST(ComRelease, EveryComObjectOfThePipelineIsReleased)
 {
