@@ -233,12 +233,12 @@ static HRESULT WriteBands(IWICBitmapFrameEncode *frame, IWICBitmapSource *writte
     return S_OK;
 }
 
-// Encodes source into the file at path (created empty beforehand) and
-// returns the size written.
-static HRESULT EncodeIntoFile(ImagingContext *context, IWICBitmapSource *source, const OutputFormat &format,
-                              const wchar_t *path, const PhotoMetadata *metadata, UINT *width, UINT *height)
+// Encodes source into a stream on memory that grows as the encoder writes
+// (*encoded, for the caller to release) and returns the size written.
+static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *source, const OutputFormat &format,
+                                const PhotoMetadata *metadata, IStream **encoded, UINT *width, UINT *height)
 {
-    IWICStream *stream = NULL;
+    IStream *stream = NULL;
     IWICBitmapEncoder *encoder = NULL;
     IWICBitmapFrameEncode *frame = NULL;
     IPropertyBag2 *options = NULL;
@@ -246,12 +246,13 @@ static HRESULT EncodeIntoFile(ImagingContext *context, IWICBitmapSource *source,
     WICPixelFormatGUID pixelFormat;
     bool hasAlpha = false, wantsOptions = false, alphaTaken = false;
 
-    HRESULT hr = context->factory->CreateStream(&stream);
+    *encoded = NULL;
+    HRESULT hr = CreateStreamOnHGlobal(NULL, TRUE, &stream);
     if (FAILED(hr))
+    {
+        stream = NULL;
         goto Cleanup;
-    hr = stream->InitializeFromFilename(path, GENERIC_WRITE);
-    if (FAILED(hr))
-        goto Cleanup;
+    }
     hr = context->factory->CreateEncoder(format.container, NULL, &encoder);
     if (FAILED(hr))
         goto Cleanup;
@@ -291,6 +292,10 @@ static HRESULT EncodeIntoFile(ImagingContext *context, IWICBitmapSource *source,
     if (FAILED(hr))
         goto Cleanup;
     hr = encoder->Commit();
+    if (FAILED(hr))
+        goto Cleanup;
+    *encoded = stream;
+    stream = NULL;
 
 Cleanup:
     SafeRelease(&written);
@@ -328,9 +333,71 @@ static HRESULT PrepareOutputNames(const wchar_t *outputPath, wchar_t (&writtenPa
     return S_OK;
 }
 
+// Writes size bytes in pieces WriteFile takes.
+static bool WriteAllBytes(HANDLE file, const uint8_t *bytes, size_t size)
+{
+    while (size > 0)
+    {
+        const DWORD piece = size < 0x40000000u ? static_cast<DWORD>(size) : 0x40000000u;
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, piece, &written, NULL) || written != piece)
+            return false;
+        bytes += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+// Writes the encoded bytes into the temporary file at path in one pass,
+// with the plan's blocks at their place.
+static HRESULT WriteSplicedFile(const wchar_t *path, const uint8_t *encoded, size_t size, const SplicePlan &plan)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return HRESULT_FROM_WIN32(GetLastError());
+    const bool written = WriteAllBytes(file, encoded, plan.insertAt) &&
+                         WriteAllBytes(file, plan.inserted.data(), plan.inserted.size()) &&
+                         WriteAllBytes(file, encoded + plan.insertAt, size - plan.insertAt);
+    const DWORD error = written ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(file);
+    return written ? S_OK : (error ? HRESULT_FROM_WIN32(error) : E_FAIL);
+}
+
+// Writes the encoded copy, with what the photo carries spliced in, into the
+// temporary file. A splice that cannot be made leaves the copy as the
+// encoder wrote it: the image, without what could not be carried.
+static HRESULT WriteEncodedCopy(IStream *encoded, REFGUID container, const PhotoMetadata *metadata, UINT width,
+                                UINT height, const wchar_t *tempPath)
+{
+    HGLOBAL memory = NULL;
+    STATSTG stat;
+    HRESULT hr = encoded->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr))
+        return hr;
+    hr = GetHGlobalFromStream(encoded, &memory);
+    if (FAILED(hr))
+        return hr;
+    if (stat.cbSize.QuadPart > GlobalSize(memory))
+        return E_UNEXPECTED;
+    const size_t size = static_cast<size_t>(stat.cbSize.QuadPart);
+    const uint8_t *bytes = static_cast<const uint8_t *>(GlobalLock(memory));
+    if (!bytes)
+        return HRESULT_FROM_WIN32(GetLastError());
+    SplicePlan plan;
+    if (!PlanMetadataSplice(bytes, size, container, metadata, width, height, &plan))
+    {
+        plan.insertAt = size;
+        plan.inserted.clear();
+    }
+    hr = WriteSplicedFile(tempPath, bytes, size, plan);
+    GlobalUnlock(memory);
+    return hr;
+}
+
 HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath,
                        PhotoMetadata *metadata)
 {
+    IStream *encoded = NULL;
     wchar_t writtenPath[MAX_PATH], folder[MAX_PATH];
     wchar_t target[EXTENDED_PATH_CHARS], tempPath[EXTENDED_PATH_CHARS] = L"";
     UINT width = 0, height = 0;
@@ -341,13 +408,13 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     // is a rename on one volume.
     if (SUCCEEDED(hr))
         hr = CreateTempFileIn(folder, TEMP_PREFIX, tempPath);
+    // The copy is made in memory, then written once, what the photo carries
+    // included, and moved onto its name.
     if (SUCCEEDED(hr))
-        hr = EncodeIntoFile(context, source, format, tempPath, metadata, &width, &height);
-    // Every reference to the temporary file is gone, so it is closed. What
-    // the photo knows goes in before the move; if that fails, the image is
-    // still written, without it.
-    if (SUCCEEDED(hr) && metadata)
-        SpliceMetadataIntoFile(tempPath, TEMP_PREFIX, format.container, metadata, width, height);
+        hr = EncodeIntoMemory(context, source, format, metadata, &encoded, &width, &height);
+    if (SUCCEEDED(hr))
+        hr = WriteEncodedCopy(encoded, format.container, metadata, width, height, tempPath);
+    SafeRelease(&encoded);
     // The macro reads its argument twice: the move's answer is kept first.
     const DWORD moved = SUCCEEDED(hr) ? MoveFilePatiently(tempPath, target) : ERROR_SUCCESS;
     if (SUCCEEDED(hr))

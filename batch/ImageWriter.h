@@ -1,10 +1,11 @@
 // The image writer: encodes one bitmap source into one file, in the
 // container that the output name's extension promises.
 //
-// An output is either complete or absent: the image is encoded into a
-// temporary file beside the output and moved onto the output name only
-// after both commits succeeded; on any failure whatever stood at the output
-// name is left untouched.
+// An output is either complete or absent: the image is encoded into memory,
+// written once, with what its photo carries, into a temporary file beside
+// the output, and moved onto the output name only after both commits and
+// the write succeeded; on any failure whatever stood at the output name is
+// left untouched. A copy costs memory in proportion to its own encoded size.
 #pragma once
 
 #include "imaging/ImagingContext.h"
