@@ -20,14 +20,14 @@ const uint16_t TAG_PIXEL_Y_DIMENSION = 0xA003;
 // not one a camera wrote.
 const size_t MAX_IFDS = 8;
 
-// The block being edited and, per byte, how many kept and how many dropped
-// structures use it, as running differences (+1 where a structure starts,
-// -1 where it ends).
+// The block being edited and, per byte, how many kept structures, kept IFD
+// tables and dropped structures use it, as running differences (+1 where a
+// structure starts, -1 where it ends).
 struct ExifWork
 {
     std::vector<uint8_t> tiff;
     ByteView view;
-    std::vector<int> kept, dropped;
+    std::vector<int> kept, tables, dropped;
     size_t ifds[MAX_IFDS];
     size_t ifdCount;
     size_t pixelX, pixelY;
@@ -97,6 +97,11 @@ bool WalkIfd(ExifWork *work, size_t offset, bool kept, size_t *nextAt)
         return false;
     work->ifds[work->ifdCount++] = offset;
     Mark(work, offset, IfdBytes(count), kept);
+    if (kept)
+    {
+        ++work->tables[offset];
+        --work->tables[offset + IfdBytes(count)];
+    }
     *nextAt = offset + IfdBytes(count) - 4;
 
     TiffEntry stripOffsets = {}, stripCounts = {}, entry;
@@ -125,21 +130,27 @@ bool WalkIfd(ExifWork *work, size_t offset, bool kept, size_t *nextAt)
     return kept || stripOffsets.count == 0 || MarkStrips(work, stripOffsets, stripCounts);
 }
 
-// Zeroes what only dropped structures use; returns where the kept bytes end.
-size_t ClearDropped(ExifWork *work)
+// Zeroes what only dropped structures use and sets *end where the kept
+// bytes end. False when a kept IFD table shares a byte with any other kept
+// structure: the edit writes into those tables, and what it writes must
+// change nothing else the block says.
+bool ClearDropped(ExifWork *work, size_t *end)
 {
-    int kept = 0, dropped = 0;
-    size_t end = 0;
+    int kept = 0, tables = 0, dropped = 0;
+    *end = 0;
     for (size_t i = 0; i < work->tiff.size(); ++i)
     {
         kept += work->kept[i];
+        tables += work->tables[i];
         dropped += work->dropped[i];
+        if (tables > 0 && kept > 1)
+            return false;
         if (kept == 0 && dropped > 0)
             work->tiff[i] = 0;
         else
-            end = i + 1; // bytes nothing dropped uses stay, referenced or not
+            *end = i + 1; // bytes nothing dropped uses stay, referenced or not
     }
-    return end;
+    return true;
 }
 } // namespace
 
@@ -147,12 +158,13 @@ bool EditExif(const uint8_t *tiff, size_t size, CarriedExif *carried)
 {
     ExifWork work = {};
     uint32_t firstIfd = 0, next = 0;
-    size_t ifd0NextAt = 0, ifd1NextAt = 0;
+    size_t ifd0NextAt = 0, ifd1NextAt = 0, end = 0;
     *carried = CarriedExif{};
     work.tiff.assign(tiff, tiff + size);
     if (!OpenTiff(work.tiff.data(), size, &work.view, &firstIfd))
         return false;
     work.kept.assign(size + 1, 0);
+    work.tables.assign(size + 1, 0);
     work.dropped.assign(size + 1, 0);
     Mark(&work, 0, 8, true);
     if (!WalkIfd(&work, firstIfd, true, &ifd0NextAt) || !ReadU32(work.view, ifd0NextAt, &next))
@@ -160,7 +172,9 @@ bool EditExif(const uint8_t *tiff, size_t size, CarriedExif *carried)
     if (next != 0 && !WalkIfd(&work, next, false, &ifd1NextAt))
         return false;
     WriteU32(work.tiff.data(), work.view, ifd0NextAt, 0);
-    work.tiff.resize(ClearDropped(&work));
+    if (!ClearDropped(&work, &end))
+        return false;
+    work.tiff.resize(end);
     carried->bigEndian = work.view.bigEndian;
     carried->pixelXEntry = work.pixelX;
     carried->pixelYEntry = work.pixelY;

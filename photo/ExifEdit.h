@@ -6,7 +6,8 @@
 // nothing kept shares their bytes. Every other byte stays as the photo had
 // it, the location included. A block that is malformed in any way the
 // reader can see (offsets or counts outside it, an IFD loop, more IFDs
-// than a camera writes) is refused whole. The edit owns where the pixel
+// than a camera writes, an IFD that shares bytes with anything else kept)
+// is refused whole. The edit owns where the pixel
 // dimensions sit; only PutExifSegment writes them.
 #pragma once
 
