@@ -144,6 +144,7 @@ TEST(FrameSize, JpegPromisingMoreThanOneCopyPixelsCanTakeIsRefusedWhereverItsFra
     // What is not a JPEG, or holds no frame header before its scan, is for the decoders to judge.
     const Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     EXPECT_EQ(PHOTO_OTHER, ReadHeader(png).kind);
+    EXPECT_FALSE(ReadHeader(Bytes()).frameTooLarge) << "an empty or unreadable file";
     EXPECT_FALSE(ReadHeader(Concat({soi, JpegSegment(0xDA, {1, 2}), JpegSegment(0xC0, FrameHeader(65500, 65500, 3))})).frameTooLarge);
 }
 
