@@ -31,8 +31,11 @@ for row in win32:014c x64:8664; do
     mkdir "$work/$suffix" && unzip -q "$zip" -d "$work/$suffix"
     found=$(PeMachine "$work/$suffix/Quillmere.exe") || fail "$suffix: Quillmere.exe is not a PE file"
     [ "$found" = "$machine" ] || fail "$suffix: Quillmere.exe is for machine 0x$found, expected 0x$machine"
+    # Stripping must leave the resources; the version block starts with its UTF-16 key.
+    LC_ALL=C grep -qaP 'V\x00S\x00_\x00V\x00E\x00R\x00S\x00I\x00O\x00N\x00_\x00I\x00N\x00F\x00O\x00' "$work/$suffix/Quillmere.exe" ||
+        fail "$suffix: Quillmere.exe holds no version resource"
     readme=$work/$suffix/README.txt
     grep -q "^Quillmere $version" "$readme" || fail "$suffix: README.txt does not name version $version"
     [ "$(grep -c $'\r$' "$readme")" -eq "$(wc -l <"$readme")" ] || fail "$suffix: README.txt has lines without CRLF"
 done
-echo "package-check: Quillmere-$version-win32.zip (PE 0x14c) and Quillmere-$version-x64.zip (PE 0x8664), each with Quillmere.exe and README.txt"
+echo "package-check: Quillmere-$version-win32.zip (PE 0x14c) and Quillmere-$version-x64.zip (PE 0x8664), each with Quillmere.exe (version resource included) and README.txt"
