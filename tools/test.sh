@@ -3,7 +3,9 @@
 # the 32-bit build (build/) under 32-bit Wine, then the 64-bit build
 # (build64/) under 64-bit Wine. Tests labelled one-build (slow, and proving
 # nothing new the second time) run in the 64-bit build only. Arguments are
-# passed to both ctest runs.
+# passed to both ctest runs. Before them, checks that need no Wine: a second
+# compiler over the sources, a configure without GoogleTest, and the two
+# downloads.
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$top/tools/install-deps.sh" || exit 1
@@ -30,6 +32,20 @@ RunSuite() {
     summary+=("$name build: $([ "$rc" -eq 0 ] && echo passed || echo FAILED) in $(($(date +%s) - started)) s")
 }
 
+# RunCheck <script> <what it shows>: the checks that need no Wine.
+RunCheck() {
+    local started=$(date +%s)
+    if bash "$top/tools/$1"; then
+        summary+=("$2: passed in $(($(date +%s) - started)) s")
+    else
+        status=1
+        summary+=("$2: FAILED")
+    fi
+}
+
+RunCheck clang-check.sh "clang, both targets"
+RunCheck no-gtest-check.sh "configure and build without GoogleTest"
+RunCheck package-check.sh "downloads for Windows"
 RunSuite 32-bit build -LE one-build "$@"
 RunSuite 64-bit build64 "$@"
 echo
