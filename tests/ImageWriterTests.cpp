@@ -347,6 +347,12 @@ TEST_F(ImageWriterTest, IndexedCopyTakesItsColoursFromTheWholePicture)
                 EXPECT_NEAR(static_cast<int>(want >> shift & 0xFF), static_cast<int>(got >> shift & 0xFF), 8)
                     << "pixel (" << x << ", " << y << "): expected 0x" << std::hex << want << ", got 0x" << got;
         }
+    // Too small for a palette of its own: the encoder converts it itself.
+    Com<IWICBitmap> dot;
+    ASSERT_EQ(S_OK, MakeBgrBitmap(1, 1, TopBandApart, &dot));
+    const std::wstring dotPath = folder + L"\\dot.gif";
+    EXPECT_EQ(S_OK, WriteImageFile(&context, dot, dotPath.c_str()));
+    EXPECT_EQ(GIF, MagicOf(ReadFileBytes(dotPath)));
 }
 
 // A hold shorter than the writer's patience costs nothing; a longer one

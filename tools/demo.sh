@@ -12,12 +12,18 @@
 set -eu
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
+# A kernel without 32-bit support cannot start a 32-bit tree's Wine; the
+# 64-bit build shows the same.
+if (. "$top/tools/wine-env.sh" "$build" && QmHostRefusesWine); then
+    echo "demo: this host does not execute 32-bit programs; showing the 64-bit build ($top/build64) instead."
+    build=$top/build64
+fi
 shot=${2:-$build/demo-screenshot.png}
 percent=${3:-25}
 program=$build/Quillmere.exe
 driver=$build/tests/e2e/QuillmereDriver.exe
 for f in "$program" "$driver"; do
-    [ -f "$f" ] || { echo "demo: $f is missing; build first (tools/build.sh)" >&2; exit 1; }
+    [ -f "$f" ] || { echo "demo: $f is missing; build first (tools/build.sh, or tools/build.sh 64 for build64)" >&2; exit 1; }
 done
 
 . "$top/tools/wine-env.sh" "$build"

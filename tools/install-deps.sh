@@ -4,10 +4,13 @@
 set -eu
 # Both cross compilers (32- and 64-bit programs); wine64 runs the 64-bit
 # ones, wine32 the 32-bit ones.
-# clang and its runtime libraries build the native tests of photo/ under
-# the sanitizers, and its fuzz targets.
+# clang checks the sources as a second compiler and builds the native tests
+# of photo/ (g++ builds them too) under the sanitizers, with its fuzz targets
+# (libclang-rt-14-dev brings those runtimes); zip and unzip make and check
+# the downloads.
 packages=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
-          xvfb xauth x11-utils twm xfonts-base xdotool imagemagick googletest g++ clang libclang-rt-14-dev)
+          xvfb xauth x11-utils twm xfonts-base xdotool imagemagick googletest
+          g++ clang libclang-rt-14-dev zip unzip)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,9 +5,11 @@
 # work on a virtual display instead: it resizes a copy of samples/ through
 # the real window and saves a screenshot.
 # usage: run.sh [32|64]   (default 32: the 32-bit build in build/; 64: build64/)
+# A host whose kernel does not execute 32-bit programs gets the 64-bit build.
 set -eu
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-case "${1:-32}" in
+bits=${1:-32}
+case "$bits" in
 32) dir=$top/build ;;
 64) dir=$top/build64 ;;
 *)
@@ -16,7 +18,11 @@ case "${1:-32}" in
     ;;
 esac
 bash "$top/tools/install-deps.sh"
-bash "$top/tools/build.sh" "${1:-32}"
+if [ "$bits" = 32 ] && (. "$top/tools/wine-env.sh" "$dir" && QmHostRefusesWine); then
+    echo "This host does not execute 32-bit programs; starting the 64-bit build (build64/) instead."
+    bits=64 dir=$top/build64
+fi
+bash "$top/tools/build.sh" "$bits"
 . "$top/tools/wine-env.sh" "$dir"
 if QmDisplayAlive "${DISPLAY:-}"; then
     QmEnsurePrefix

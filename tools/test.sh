@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both programs and runs every test on each:
-# first the portable layer's native tests, their sanitizer run and a short
-# run of each fuzz target (tools/native-test.sh), then the 32-bit build
-# (build/) under 32-bit Wine, then the 64-bit build (build64/) under 64-bit
-# Wine. Tests labelled one-build (slow, and proving nothing new the second
-# time) run in the 64-bit build only. Arguments are passed to both ctest runs.
+# the 32-bit build (build/) under 32-bit Wine, then the 64-bit build
+# (build64/) under 64-bit Wine. Tests labelled one-build (slow, and proving
+# nothing new the second time) run in the 64-bit build only. Arguments are
+# passed to both ctest runs. Before them, checks that need no Wine: the
+# portable layer (photo/) built natively with its tests, again under the
+# sanitizers, and a short run of each of its fuzz targets; a second compiler
+# over the sources; a configure without GoogleTest; and the two downloads.
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$top/tools/install-deps.sh" || exit 1
@@ -13,13 +15,6 @@ bash "$top/tools/build.sh" 64 || exit 1
 
 status=0
 summary=()
-started=$(date +%s)
-if bash "$top/tools/native-test.sh"; then
-    summary+=("native photo/ tests, sanitizer run and fuzz runs: passed in $(($(date +%s) - started)) s")
-else
-    status=1
-    summary+=("native photo/ tests, sanitizer run and fuzz runs: FAILED")
-fi
 # RunSuite <name> <build-dir> [ctest arguments...]
 RunSuite() {
     local name=$1 dir=$top/$2 started rc
@@ -38,6 +33,21 @@ RunSuite() {
     summary+=("$name build: $([ "$rc" -eq 0 ] && echo passed || echo FAILED) in $(($(date +%s) - started)) s")
 }
 
+# RunCheck <script> <what it shows>: the checks that need no Wine.
+RunCheck() {
+    local started=$(date +%s)
+    if bash "$top/tools/$1"; then
+        summary+=("$2: passed in $(($(date +%s) - started)) s")
+    else
+        status=1
+        summary+=("$2: FAILED")
+    fi
+}
+
+RunCheck native-test.sh "photo/ natively: tests, sanitizers, 30 s of each fuzz target"
+RunCheck clang-check.sh "clang, both targets"
+RunCheck no-gtest-check.sh "configure and build without GoogleTest"
+RunCheck package-check.sh "downloads for Windows"
 RunSuite 32-bit build -LE one-build "$@"
 RunSuite 64-bit build64 "$@"
 echo
