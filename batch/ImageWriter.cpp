@@ -233,8 +233,31 @@ static HRESULT WriteBands(IWICBitmapFrameEncode *frame, IWICBitmapSource *writte
     return S_OK;
 }
 
-// Encodes source into a stream on memory that grows as the encoder writes
-// (*encoded, for the caller to release) and returns the size written.
+// An encoder of container writing into a stream on memory that grows as
+// it writes. On failure both are NULL.
+static HRESULT CreateMemoryEncoder(IWICImagingFactory *factory, REFGUID container, IStream **stream,
+                                   IWICBitmapEncoder **encoder)
+{
+    *encoder = NULL;
+    HRESULT hr = CreateStreamOnHGlobal(NULL, TRUE, stream);
+    if (FAILED(hr))
+    {
+        *stream = NULL;
+        return hr;
+    }
+    hr = factory->CreateEncoder(container, NULL, encoder);
+    if (SUCCEEDED(hr))
+        hr = (*encoder)->Initialize(*stream, WICBitmapEncoderNoCache);
+    if (FAILED(hr))
+    {
+        SafeRelease(encoder);
+        SafeRelease(stream);
+    }
+    return hr;
+}
+
+// Encodes source into memory (*encoded, for the caller to release) and
+// returns the size written.
 static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *source, const OutputFormat &format,
                                 const PhotoMetadata *metadata, IStream **encoded, UINT *width, UINT *height)
 {
@@ -247,16 +270,7 @@ static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *sourc
     bool hasAlpha = false, wantsOptions = false, alphaTaken = false;
 
     *encoded = NULL;
-    HRESULT hr = CreateStreamOnHGlobal(NULL, TRUE, &stream);
-    if (FAILED(hr))
-    {
-        stream = NULL;
-        goto Cleanup;
-    }
-    hr = context->factory->CreateEncoder(format.container, NULL, &encoder);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    HRESULT hr = CreateMemoryEncoder(context->factory, format.container, &stream, &encoder);
     if (FAILED(hr))
         goto Cleanup;
     hr = source->GetPixelFormat(&pixelFormat);
