@@ -1,6 +1,7 @@
 #include "ImageWriter.h"
 
 #include "MetadataSplice.h"
+#include "StepClock.h"
 
 #include "imaging/OwnBitmapSources.h"
 #include "imaging/Transparency.h"
@@ -303,10 +304,13 @@ Cleanup:
     {
         // What the photo knows goes in before the move; if that fails, the
         // image is still written, without it.
+        MarkStep(STEP_ENCODE);
         if (SUCCEEDED(hr) && metadata)
             SpliceMetadataIntoFile(tempPath, TEMP_PREFIX, format.container, metadata, width, height);
+        MarkStep(STEP_METADATA);
         if (SUCCEEDED(hr) && !MoveFileExW(tempPath, writtenPath, MOVEFILE_REPLACE_EXISTING))
             hr = HRESULT_FROM_WIN32(GetLastError());
+        MarkStep(STEP_MOVE);
         if (FAILED(hr))
             DeleteFileW(tempPath);
     }

@@ -8,12 +8,15 @@
 // ResizeImageFile call, in listing order; the copies go into the output
 // folder under the same names. Files the pipeline refuses are counted, not
 // timed. There is no window: each preview is still built and copied into the
-// context's bitmap, but nothing paints it.
+// context's bitmap, but nothing paints it. Each image's time is also split
+// into the pipeline's steps (batch/StepClock.h); "rest" is what no step
+// claims (the releases at the end of the pipeline).
 
 #include "batch/ImageWriter.h"
 #include "batch/FolderBatch.h"
 #include "batch/ResizePipeline.h"
 #include "batch/ResizeSettings.h"
+#include "batch/StepClock.h"
 #include "imaging/ImagingContext.h"
 #include "resource.h"
 
@@ -31,9 +34,13 @@ const double BYTES_PER_MIB = 1024.0 * 1024.0;
 // The memory target: one decoded frame at 4 bytes per pixel, plus this much.
 const double MEMORY_ALLOWANCE_MIB = 40.0;
 
+// Names as the report prints them, in PipelineStep order, then the rest.
+const char *const STEP_NAMES[STEP_COUNT + 1] = {"header", "decode", "preview", "encode", "metadata", "move", "rest"};
+
 struct BenchmarkTotals
 {
     std::vector<double> imageMilliseconds; // one entry per image the pipeline resized
+    std::vector<double> stepMilliseconds[STEP_COUNT + 1]; // per step, one entry per image resized
     UINT skippedCount;                     // files the pipeline refused, or whose copy never appeared
     UINT64 largestFramePixels;             // width x height of the largest decoded frame
     UINT largestFrameWidth;
@@ -113,15 +120,18 @@ static void MeasureOneImage(const wchar_t *inputPath, const wchar_t *outputPath,
     LARGE_INTEGER start = {}, end = {};
     UINT width = 0, height = 0;
     wchar_t writtenPath[MAX_PATH];
+    StepTimes steps = {};
 
     // The writer adds ".jpg" to a name whose extension it does not know.
     HRESULT hr = ComposeWrittenPath(outputPath, writtenPath);
     if (SUCCEEDED(hr))
     {
         DeleteFileW(writtenPath);
+        g_stepTimes = &steps;
         QueryPerformanceCounter(&start);
         hr = ResizeImageFile(NULL, inputPath, outputPath);
         QueryPerformanceCounter(&end);
+        g_stepTimes = NULL;
     }
     if (SUCCEEDED(hr) && GetFileAttributesW(writtenPath) == INVALID_FILE_ATTRIBUTES)
         hr = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -138,6 +148,17 @@ static void MeasureOneImage(const wchar_t *inputPath, const wchar_t *outputPath,
     const double milliseconds = ComputeMilliseconds(start, end, frequency);
     printf("  %u x %u  %.1f ms\n", width, height, milliseconds);
     totals->imageMilliseconds.push_back(milliseconds);
+    double rest = milliseconds;
+    printf("  steps:");
+    for (int step = 0; step < STEP_COUNT; ++step)
+    {
+        const double spent = static_cast<double>(steps.ticks[step]) * 1000.0 / static_cast<double>(frequency.QuadPart);
+        totals->stepMilliseconds[step].push_back(spent);
+        rest -= spent;
+        printf(" %s %.2f", STEP_NAMES[step], spent);
+    }
+    totals->stepMilliseconds[STEP_COUNT].push_back(rest);
+    printf(" %s %.2f\n", STEP_NAMES[STEP_COUNT], rest);
     const UINT64 pixels = static_cast<UINT64>(width) * height;
     if (pixels > totals->largestFramePixels)
     {
@@ -188,6 +209,10 @@ static void PrintSummary(const BenchmarkTotals &totals, double baselineMib, doub
     printf("images: %u\n", static_cast<unsigned>(totals.imageMilliseconds.size()));
     printf("skipped: %u\n", totals.skippedCount);
     printf("median ms per image: %.1f\n", ComputeMedian(totals.imageMilliseconds));
+    printf("median ms per image by step:");
+    for (int step = 0; step <= STEP_COUNT; ++step)
+        printf(" %s %.2f", STEP_NAMES[step], ComputeMedian(totals.stepMilliseconds[step]));
+    printf("\n");
     printf("total ms: %.1f\n", totalMilliseconds);
     printf("working set before the first image MiB: %.1f\n", baselineMib);
     printf("peak working set MiB: %.1f\n", peakMib);
