@@ -4,6 +4,7 @@
 #include "StepClock.h"
 
 #include "imaging/OwnBitmapSources.h"
+#include "imaging/RowPull.h"
 #include "imaging/Transparency.h"
 
 #include <stdio.h>
@@ -166,6 +167,7 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     IWICBitmapFrameEncode *frame = NULL;
     IPropertyBag2 *options = NULL;
     IWICBitmapSource *written = NULL;
+    IWICBitmapSource *converted = NULL;
     wchar_t writtenPath[MAX_PATH];
     wchar_t folder[MAX_PATH];
     wchar_t tempPath[MAX_PATH] = L"";
@@ -272,6 +274,13 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
         written = source;
         written->AddRef();
     }
+    if (FAILED(hr))
+        goto Cleanup;
+    // One converter to the format the encoder answered, for the whole file,
+    // rather than the new one WriteSource would make for every band.
+    hr = CreateConverterForEncoder(context->factory, written, pixelFormat, &converted);
+    SafeRelease(&written);
+    written = converted;
     if (FAILED(hr))
         goto Cleanup;
 

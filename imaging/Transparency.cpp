@@ -4,7 +4,7 @@
 
 #include <string.h>
 
-static bool IsIndexedFormat(REFGUID format)
+bool IsIndexedFormat(REFGUID format)
 {
     return IsEqualGUID(format, GUID_WICPixelFormat1bppIndexed) || IsEqualGUID(format, GUID_WICPixelFormat2bppIndexed) ||
            IsEqualGUID(format, GUID_WICPixelFormat4bppIndexed) || IsEqualGUID(format, GUID_WICPixelFormat8bppIndexed);

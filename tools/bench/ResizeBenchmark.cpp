@@ -2,7 +2,7 @@
 // pacing, window or folder browser, and reports how much memory the process
 // needed at its peak.
 //
-// usage: ResizeBenchmark <input-folder> <output-folder> [percent]
+// usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull]]
 //
 // Every file directly inside the input folder goes through one
 // ResizeImageFile call, in listing order; the copies go into the output
@@ -10,7 +10,10 @@
 // timed. There is no window: each preview is still built and copied into the
 // context's bitmap, but nothing paints it. Each image's time is also split
 // into the pipeline's steps (batch/StepClock.h); "rest" is what no step
-// claims (the releases at the end of the pipeline).
+// claims (the releases at the end of the pipeline). `pull` measures other
+// ways of asking WIC for pixels (imaging/RowPull.h): a number of rows per
+// request, or "former" (requests passed on whole, the encoder converting
+// band by band).
 
 #include "batch/ImageWriter.h"
 #include "batch/FolderBatch.h"
@@ -18,6 +21,7 @@
 #include "batch/ResizeSettings.h"
 #include "batch/StepClock.h"
 #include "imaging/ImagingContext.h"
+#include "imaging/RowPull.h"
 #include "resource.h"
 
 #include <windows.h>
@@ -223,8 +227,26 @@ static void PrintSummary(const BenchmarkTotals &totals, double baselineMib, doub
 
 static void PrintUsage()
 {
-    printf("usage: ResizeBenchmark <input-folder> <output-folder> [percent]\n"
-           "percent is one of the program's size choices: 10, 25, 50, 75, 125, 150 (default 25)\n");
+    printf("usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull]]\n"
+           "percent is one of the program's size choices: 10, 25, 50, 75, 125, 150 (default 25)\n"
+           "pull is the rows asked of a scaler per request, or former (default: the program's)\n");
+}
+
+// Sets how pixels are pulled; false for text that says no way.
+static bool ApplyPullWay(const wchar_t *text)
+{
+    wchar_t *end = NULL;
+    if (wcscmp(text, L"former") == 0)
+    {
+        g_rowsPerPull = 0;
+        g_convertOnce = false;
+        return true;
+    }
+    const unsigned long rows = wcstoul(text, &end, 10);
+    if (end == text || *end != L'\0' || rows == 0 || rows > 65536)
+        return false;
+    g_rowsPerPull = static_cast<UINT>(rows);
+    return true;
 }
 
 int wmain(int argc, wchar_t **argv)
@@ -241,15 +263,15 @@ int wmain(int argc, wchar_t **argv)
     totals.largestFrameWidth = 0;
     totals.largestFrameHeight = 0;
 
-    if (argc < 3 || argc > 4)
+    if (argc < 3 || argc > 5)
     {
         PrintUsage();
         return 2;
     }
-    if (argc == 4)
+    if (argc >= 4)
     {
         sizeChoiceId = FindSizeChoiceId(argv[3]);
-        if (sizeChoiceId == 0)
+        if (sizeChoiceId == 0 || (argc == 5 && !ApplyPullWay(argv[4])))
         {
             PrintUsage();
             return 2;
@@ -275,6 +297,8 @@ int wmain(int argc, wchar_t **argv)
     }
     ApplySizeChoice(sizeChoiceId);
     printf("scale: %.0f %%\n", static_cast<double>(g_scaleFactor.load()) * 100.0);
+    printf("pull: %u rows per request (0: whole), %s\n", g_rowsPerPull.load(),
+           g_convertOnce ? "one converter per file" : "the encoder converts each band");
 
     baselineMib = ReadPeakWorkingSetMib();
     hr = MeasureImageFolder(argv[1], argv[2], &totals);
