@@ -10,14 +10,14 @@
 #include "imaging/ImagingContext.h"
 #include "imaging/Orientation.h"
 #include "imaging/RowPull.h"
-#include "resource.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-// At 50 %: 151 x 65, two bands of the writer, no side a multiple of 16.
-const UINT WIDTH = 301, HEIGHT = 130, SCALED_WIDTH = 151, SCALED_HEIGHT = 65;
+// At the default 25 %: 151 x 75, two bands of the writer, and a 284 x 141
+// preview; no side a multiple of 16.
+const UINT WIDTH = 604, HEIGHT = 300, SCALED_WIDTH = 151, SCALED_HEIGHT = 75;
 
 // A colour to every pixel, so that a row pulled from the wrong place shows.
 UINT Busy(UINT x, UINT y)
@@ -131,11 +131,10 @@ protected:
         folder = MakeTempFolder(L"pull");
         ASSERT_FALSE(folder.empty());
         ASSERT_TRUE(TestFactory() != NULL);
-        ApplySizeChoice(ID_SIZE_50);
+        ASSERT_EQ(0.25f, g_scaleFactor.load());
     }
     void TearDown() override
     {
-        ApplySizeChoice(ID_SIZE_25);
         SafeRelease(&g_imaging->currentSource); // lets go of the last input
         RemoveTree(folder);
     }
