@@ -34,23 +34,12 @@ UINT BusyWithAlpha(UINT x, UINT y)
 
 // The former way (every request passed on whole, no converter of the
 // writer's own) or the program's, for one scope.
-class PullWay
+struct PullWay
 {
-public:
-    explicit PullWay(bool former) : m_rows(g_rowsPerPull), m_convertOnce(g_convertOnce)
-    {
-        g_rowsPerPull = former ? 0 : m_rows;
-        g_convertOnce = former ? false : m_convertOnce;
-    }
-    ~PullWay()
-    {
-        g_rowsPerPull = m_rows;
-        g_convertOnce = m_convertOnce;
-    }
-
-private:
-    const UINT m_rows;
-    const bool m_convertOnce;
+    const UINT rows = g_rowsPerPull;
+    const bool convertOnce = g_convertOnce;
+    explicit PullWay(bool former) { g_rowsPerPull = former ? 0 : rows, g_convertOnce = !former && convertOnce; }
+    ~PullWay() { g_rowsPerPull = rows, g_convertOnce = convertOnce; }
 };
 
 // The pixels of area (NULL: the whole image), asked for in requests of
