@@ -3,9 +3,11 @@
 #include "LongPaths.h"
 #include "MetadataSplice.h"
 #include "PatientFiles.h"
+#include "StepClock.h"
 
 #include "imaging/IndexedPalette.h"
 #include "imaging/OwnBitmapSources.h"
+#include "imaging/RowPull.h"
 #include "imaging/Transparency.h"
 
 #include <stdio.h>
@@ -243,6 +245,7 @@ static HRESULT EncodeIntoFile(ImagingContext *context, IWICBitmapSource *source,
     IWICBitmapFrameEncode *frame = NULL;
     IPropertyBag2 *options = NULL;
     IWICBitmapSource *written = NULL;
+    IWICBitmapSource *chosen = NULL;
     WICPixelFormatGUID pixelFormat;
     bool hasAlpha = false, wantsOptions = false, alphaTaken = false;
 
@@ -281,7 +284,12 @@ static HRESULT EncodeIntoFile(ImagingContext *context, IWICBitmapSource *source,
         goto Cleanup;
     // An encoder that does not take the profile leaves it to the splice.
     SetEncoderColorProfile(context->factory, frame, format.container, metadata);
-    hr = ChooseWrittenSource(context->factory, frame, source, hasAlpha, pixelFormat, &written);
+    hr = ChooseWrittenSource(context->factory, frame, source, hasAlpha, pixelFormat, &chosen);
+    if (FAILED(hr))
+        goto Cleanup;
+    // One converter to the format the encoder answered, for the whole file,
+    // rather than the new one WriteSource would make for every band.
+    hr = CreateConverterForEncoder(context->factory, chosen, pixelFormat, &written);
     if (FAILED(hr))
         goto Cleanup;
     hr = WriteBands(frame, written, *width, *height);
@@ -294,6 +302,7 @@ static HRESULT EncodeIntoFile(ImagingContext *context, IWICBitmapSource *source,
 
 Cleanup:
     SafeRelease(&written);
+    SafeRelease(&chosen);
     SafeRelease(&frame);
     SafeRelease(&encoder);
     SafeRelease(&stream);
@@ -343,15 +352,18 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
         hr = CreateTempFileIn(folder, TEMP_PREFIX, tempPath);
     if (SUCCEEDED(hr))
         hr = EncodeIntoFile(context, source, format, tempPath, metadata, &width, &height);
+    MarkStep(STEP_ENCODE);
     // Every reference to the temporary file is gone, so it is closed. What
     // the photo knows goes in before the move; if that fails, the image is
     // still written, without it.
     if (SUCCEEDED(hr) && metadata)
         SpliceMetadataIntoFile(tempPath, TEMP_PREFIX, format.container, metadata, width, height);
+    MarkStep(STEP_METADATA);
     // The macro reads its argument twice: the move's answer is kept first.
     const DWORD moved = SUCCEEDED(hr) ? MoveFilePatiently(tempPath, target) : ERROR_SUCCESS;
     if (SUCCEEDED(hr))
         hr = HRESULT_FROM_WIN32(moved);
+    MarkStep(STEP_MOVE);
     if (FAILED(hr) && tempPath[0])
         DeleteFilePatiently(tempPath);
     return hr;

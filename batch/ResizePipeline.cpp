@@ -3,6 +3,7 @@
 #include "ImageWriter.h"
 #include "PhotoMetadata.h"
 #include "ResizeSettings.h"
+#include "StepClock.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/LargeFrame.h"
 #include "imaging/Orientation.h"
@@ -72,12 +73,15 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     // The previous frame is not needed any more; letting it go before the
     // next decode keeps two full-size frames from being alive at once.
     SafeRelease(&context->currentSource);
+    StartStepClock();
     HRESULT hr = CheckJpegFrameSize(fullPath);
+    MarkStep(STEP_HEADER);
     if (SUCCEEDED(hr))
         hr = context->factory->CreateDecoderFromFilename(fullPath, NULL, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
                                                          &decoder);
     if (SUCCEEDED(hr))
         hr = decoder->GetFrame(0, &frame);
+    MarkStep(STEP_DECODE);
     if (SUCCEEDED(hr))
     {
         // The platform's decoders hand over the pixels as stored; the tag
@@ -89,11 +93,13 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
             // failure here only means that less of it is carried.
             GatherPhotoMetadata(context->factory, fullPath, container, frame, &metadata);
         }
+        MarkStep(STEP_HEADER);
         swaps = OrientationSwapsSides(orientation);
         hasAlpha = FrameHasAlpha(context->factory, frame);
         // Past 2 GiB the frame cannot be read in place (LargeFrame.h); the
         // preview and the full-size result then both come from its copy.
         hr = TakePixelSource(context->factory, &decoder, &frame, &pixels);
+        MarkStep(STEP_DECODE);
     }
     if (SUCCEEDED(hr))
     {
@@ -109,6 +115,7 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
         RepaintPreview(window);
     // Whether or not the preview worked, the worker's queue is drained.
     PumpPendingMessages();
+    MarkStep(STEP_PREVIEW);
     if (FAILED(hr))
         goto Cleanup;
 

@@ -1,6 +1,7 @@
 #include "ImagingContext.h"
 #include "Orientation.h"
 #include "OwnBitmapSources.h"
+#include "RowPull.h"
 #include "SharedFlags.h"
 
 #include <math.h>
@@ -166,9 +167,11 @@ HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, boo
     hr = scaler->Initialize(scaled, width, height, WICBitmapInterpolationModeFant);
     if (FAILED(hr))
         goto Cleanup;
+    // Whoever pulls the result, in whatever bands, the scaler is asked for
+    // rows the way it serves them (RowPull.h).
     if (hasAlpha)
     {
-        hr = scaler->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(source));
+        hr = CreateRowPullSource(scaler, source);
         goto Cleanup;
     }
     hr = context->factory->CreateFormatConverter(&converter);
@@ -178,7 +181,7 @@ HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, boo
                                WICBitmapPaletteTypeCustom);
     if (FAILED(hr))
         goto Cleanup;
-    hr = converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(source));
+    hr = CreateRowPullSource(converter, source);
 
 Cleanup:
     if (FAILED(hr))
