@@ -1,11 +1,14 @@
 #include "ImageWriter.h"
 
 #include "LongPaths.h"
+#include "MemoryStream.h"
 #include "MetadataSplice.h"
 #include "PatientFiles.h"
+#include "StepClock.h"
 
 #include "imaging/IndexedPalette.h"
 #include "imaging/OwnBitmapSources.h"
+#include "imaging/RowPull.h"
 #include "imaging/Transparency.h"
 
 #include <stdio.h>
@@ -233,18 +236,15 @@ static HRESULT WriteBands(IWICBitmapFrameEncode *frame, IWICBitmapSource *writte
     return S_OK;
 }
 
-// An encoder of container writing into a stream on memory that grows as
-// it writes. On failure both are NULL.
+// An encoder of container writing into a stream on memory of the
+// program's own (MemoryStream.h). On failure both are NULL.
 static HRESULT CreateMemoryEncoder(IWICImagingFactory *factory, REFGUID container, IStream **stream,
                                    IWICBitmapEncoder **encoder)
 {
     *encoder = NULL;
-    HRESULT hr = CreateStreamOnHGlobal(NULL, TRUE, stream);
+    HRESULT hr = CreateMemoryStream(stream);
     if (FAILED(hr))
-    {
-        *stream = NULL;
         return hr;
-    }
     hr = factory->CreateEncoder(container, NULL, encoder);
     if (SUCCEEDED(hr))
         hr = (*encoder)->Initialize(*stream, WICBitmapEncoderNoCache);
@@ -256,6 +256,39 @@ static HRESULT CreateMemoryEncoder(IWICImagingFactory *factory, REFGUID containe
     return hr;
 }
 
+// A new frame of the encoder, its options written and initialised; for a
+// source with alpha, *pixelFormat becomes the format to ask for: straight
+// BGRA, unless the bitmap encoder refused its alpha option.
+static HRESULT CreateEncoderFrame(IWICBitmapEncoder *encoder, const OutputFormat &format, bool hasAlpha,
+                                  IWICBitmapFrameEncode **frame, WICPixelFormatGUID *pixelFormat)
+{
+    IPropertyBag2 *options = NULL;
+    bool alphaTaken = false;
+    // A bitmap keeps alpha only in the version 5 header, which its encoder
+    // writes when asked; an opaque image keeps the plain header it had.
+    const bool wantsOptions =
+        format.jpegQuality || (hasAlpha && IsEqualGUID(format.container, GUID_ContainerFormatBmp));
+
+    *frame = NULL;
+    HRESULT hr = encoder->CreateNewFrame(frame, wantsOptions ? &options : NULL);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = WriteFrameOptions(format, options, &alphaTaken);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = (*frame)->Initialize(options);
+    if (FAILED(hr))
+        goto Cleanup;
+    if (hasAlpha)
+        *pixelFormat = (wantsOptions && !alphaTaken) ? GUID_WICPixelFormat32bppBGR : GUID_WICPixelFormat32bppBGRA;
+
+Cleanup:
+    SafeRelease(&options);
+    if (FAILED(hr))
+        SafeRelease(frame);
+    return hr;
+}
+
 // Encodes source into memory (*encoded, for the caller to release) and
 // returns the size written.
 static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *source, const OutputFormat &format,
@@ -264,10 +297,10 @@ static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *sourc
     IStream *stream = NULL;
     IWICBitmapEncoder *encoder = NULL;
     IWICBitmapFrameEncode *frame = NULL;
-    IPropertyBag2 *options = NULL;
     IWICBitmapSource *written = NULL;
+    IWICBitmapSource *chosen = NULL;
     WICPixelFormatGUID pixelFormat;
-    bool hasAlpha = false, wantsOptions = false, alphaTaken = false;
+    bool hasAlpha = false;
 
     *encoded = NULL;
     HRESULT hr = CreateMemoryEncoder(context->factory, format.container, &stream, &encoder);
@@ -277,26 +310,20 @@ static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *sourc
     if (FAILED(hr))
         goto Cleanup;
     hasAlpha = IsPbgra32Format(pixelFormat);
-    // A bitmap keeps alpha only in the version 5 header, which its encoder
-    // writes when asked; an opaque image keeps the plain header it had.
-    wantsOptions = format.jpegQuality || (hasAlpha && IsEqualGUID(format.container, GUID_ContainerFormatBmp));
-    hr = encoder->CreateNewFrame(&frame, wantsOptions ? &options : NULL);
+    hr = CreateEncoderFrame(encoder, format, hasAlpha, &frame, &pixelFormat);
     if (FAILED(hr))
         goto Cleanup;
-    hr = WriteFrameOptions(format, options, &alphaTaken);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = frame->Initialize(options);
-    if (FAILED(hr))
-        goto Cleanup;
-    if (hasAlpha)
-        pixelFormat = (wantsOptions && !alphaTaken) ? GUID_WICPixelFormat32bppBGR : GUID_WICPixelFormat32bppBGRA;
     hr = DescribeFrame(frame, source, width, height, &pixelFormat);
     if (FAILED(hr))
         goto Cleanup;
     // An encoder that does not take the profile leaves it to the splice.
     SetEncoderColorProfile(context->factory, frame, format.container, metadata);
-    hr = ChooseWrittenSource(context->factory, frame, source, hasAlpha, pixelFormat, &written);
+    hr = ChooseWrittenSource(context->factory, frame, source, hasAlpha, pixelFormat, &chosen);
+    if (FAILED(hr))
+        goto Cleanup;
+    // One converter to the format the encoder answered, for the whole file,
+    // rather than the new one WriteSource would make for every band.
+    hr = CreateConverterForEncoder(context->factory, chosen, pixelFormat, &written);
     if (FAILED(hr))
         goto Cleanup;
     hr = WriteBands(frame, written, *width, *height);
@@ -313,10 +340,10 @@ static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *sourc
 
 Cleanup:
     SafeRelease(&written);
+    SafeRelease(&chosen);
     SafeRelease(&frame);
     SafeRelease(&encoder);
     SafeRelease(&stream);
-    SafeRelease(&options);
     return hr;
 }
 
@@ -383,29 +410,18 @@ static HRESULT WriteSplicedFile(const wchar_t *path, const uint8_t *encoded, siz
 static HRESULT WriteEncodedCopy(IStream *encoded, REFGUID container, const PhotoMetadata *metadata, UINT width,
                                 UINT height, const wchar_t *tempPath)
 {
-    HGLOBAL memory = NULL;
-    STATSTG stat;
-    HRESULT hr = encoded->Stat(&stat, STATFLAG_NONAME);
-    if (FAILED(hr))
-        return hr;
-    hr = GetHGlobalFromStream(encoded, &memory);
-    if (FAILED(hr))
-        return hr;
-    if (stat.cbSize.QuadPart > GlobalSize(memory))
-        return E_UNEXPECTED;
-    const size_t size = static_cast<size_t>(stat.cbSize.QuadPart);
-    const uint8_t *bytes = static_cast<const uint8_t *>(GlobalLock(memory));
-    if (!bytes)
-        return HRESULT_FROM_WIN32(GetLastError());
+    const uint8_t *bytes = NULL;
+    size_t size = 0;
     SplicePlan plan;
+    GetMemoryStreamBytes(encoded, &bytes, &size);
     if (!PlanMetadataSplice(bytes, size, container, metadata, width, height, &plan))
     {
         plan.insertAt = size;
         plan.inserted.clear();
     }
-    hr = WriteSplicedFile(tempPath, bytes, size, plan);
-    GlobalUnlock(memory);
-    return hr;
+    MarkStep(STEP_METADATA);
+    // The file's one write counts with the move that follows it.
+    return WriteSplicedFile(tempPath, bytes, size, plan);
 }
 
 HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath,
@@ -418,14 +434,15 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     const OutputFormat format = LookUpOutputFormat(outputPath);
 
     HRESULT hr = PrepareOutputNames(outputPath, writtenPath, target, folder);
-    // The temporary file lives in the output folder so that the final move
-    // is a rename on one volume.
-    if (SUCCEEDED(hr))
-        hr = CreateTempFileIn(folder, TEMP_PREFIX, tempPath);
     // The copy is made in memory, then written once, what the photo carries
-    // included, and moved onto its name.
+    // included, into a temporary file and moved onto its name. The
+    // temporary file lives in the output folder so that the move is a
+    // rename on one volume, and exists only while the copy is written.
     if (SUCCEEDED(hr))
         hr = EncodeIntoMemory(context, source, format, metadata, &encoded, &width, &height);
+    MarkStep(STEP_ENCODE);
+    if (SUCCEEDED(hr))
+        hr = CreateTempFileIn(folder, TEMP_PREFIX, tempPath);
     if (SUCCEEDED(hr))
         hr = WriteEncodedCopy(encoded, format.container, metadata, width, height, tempPath);
     SafeRelease(&encoded);
@@ -433,6 +450,7 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     const DWORD moved = SUCCEEDED(hr) ? MoveFilePatiently(tempPath, target) : ERROR_SUCCESS;
     if (SUCCEEDED(hr))
         hr = HRESULT_FROM_WIN32(moved);
+    MarkStep(STEP_MOVE);
     if (FAILED(hr) && tempPath[0])
         DeleteFilePatiently(tempPath);
     return hr;

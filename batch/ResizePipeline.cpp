@@ -3,6 +3,7 @@
 #include "ImageWriter.h"
 #include "PhotoMetadata.h"
 #include "ResizeSettings.h"
+#include "StepClock.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/LargeFrame.h"
 #include "imaging/Orientation.h"
@@ -81,6 +82,7 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *in
     GUID container;
 
     ReadPhotoFileHeader(path, &header);
+    MarkStep(STEP_HEADER);
     HRESULT hr = header.frameTooLarge ? HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW) : S_OK;
     if (FAILED(hr))
         goto Cleanup;
@@ -88,6 +90,7 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *in
     if (FAILED(hr))
         goto Cleanup;
     hr = decoder->GetFrame(0, &frame);
+    MarkStep(STEP_DECODE);
     if (FAILED(hr))
         goto Cleanup;
     // The platform's decoders hand over the pixels as stored; the tag says
@@ -98,10 +101,12 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *in
         input->orientation = OrientationFor(header, container);
         GatherPhotoMetadata(context->factory, container, frame, &header, &input->metadata);
     }
+    MarkStep(STEP_HEADER);
     input->hasAlpha = FrameHasAlpha(context->factory, frame);
     // Past 2 GiB the frame cannot be read in place (LargeFrame.h); the
     // preview and the full-size result then both come from its copy.
     hr = TakePixelSource(context->factory, &decoder, &frame, &input->pixels);
+    MarkStep(STEP_DECODE);
 
 Cleanup:
     SafeRelease(&frame);
@@ -183,11 +188,13 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     // The previous frame is not needed any more; letting it go before the
     // next decode keeps two full-size frames from being alive at once.
     SafeRelease(&context->currentSource);
+    StartStepClock();
     HRESULT hr = DecodeInput(context, fullPath, &input);
     if (SUCCEEDED(hr))
         hr = ShowPreview(window, context, input);
     // Whether or not the preview worked, the worker's queue is drained.
     PumpPendingMessages();
+    MarkStep(STEP_PREVIEW);
     if (SUCCEEDED(hr))
         hr = WriteResizedCopy(context, &input, outputPath);
     SafeRelease(&input.pixels);

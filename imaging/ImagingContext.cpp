@@ -1,6 +1,7 @@
 #include "ImagingContext.h"
 #include "Orientation.h"
 #include "OwnBitmapSources.h"
+#include "RowPull.h"
 #include "SharedFlags.h"
 
 #include <math.h>
@@ -135,7 +136,7 @@ Cleanup:
 HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, bool hasAlpha,
                            IWICBitmapSource **source)
 {
-    IWICBitmapSource *premultiplied = NULL;
+    IWICBitmapSource *premultiplied = NULL, *converted = NULL;
     IWICBitmapScaler *scaler = NULL;
     HRESULT hr = S_OK;
 
@@ -159,14 +160,22 @@ HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, boo
                             WICBitmapInterpolationModeFant);
     if (FAILED(hr))
         goto Cleanup;
+    // Whoever pulls the result, in whatever bands, the scaler is asked for
+    // rows the way it serves them (RowPull.h).
     if (hasAlpha)
-        hr = scaler->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(source));
-    else
-        hr = CreateConvertedSource(context->factory, scaler, GUID_WICPixelFormat32bppBGR, source);
+    {
+        hr = CreateRowPullSource(scaler, source);
+        goto Cleanup;
+    }
+    hr = CreateConvertedSource(context->factory, scaler, GUID_WICPixelFormat32bppBGR, &converted);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = CreateRowPullSource(converted, source);
 
 Cleanup:
     if (FAILED(hr))
         *source = NULL;
+    SafeRelease(&converted);
     SafeRelease(&scaler);
     SafeRelease(&premultiplied);
     return hr;

@@ -63,7 +63,9 @@ IWICBitmapSource *BuildPreviewSource(ImagingContext *context, IWICBitmapSource *
 
 // Scales the current source, as stored, to width x height (Fant). Without
 // alpha the result is 32bpp BGR; with alpha it is scaled premultiplied and
-// stays 32bpp PBGRA. On failure *source is NULL.
+// stays 32bpp PBGRA. However the caller pulls the result, the scaler is
+// asked for its rows the way it serves them (RowPull.h). On failure
+// *source is NULL.
 HRESULT CreateScaledSource(ImagingContext *context, UINT width, UINT height, bool hasAlpha,
                            IWICBitmapSource **source);
 

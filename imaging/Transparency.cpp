@@ -1,14 +1,15 @@
 #include "Transparency.h"
 
+#include "IndexedPalette.h"
+
 #include "ImagingContext.h"
 #include "OwnBitmapSources.h"
 
 #include <string.h>
 
-static bool IsIndexedFormat(REFGUID format)
+bool IsIndexedFormat(REFGUID format)
 {
-    return IsEqualGUID(format, GUID_WICPixelFormat1bppIndexed) || IsEqualGUID(format, GUID_WICPixelFormat2bppIndexed) ||
-           IsEqualGUID(format, GUID_WICPixelFormat4bppIndexed) || IsEqualGUID(format, GUID_WICPixelFormat8bppIndexed);
+    return IndexedColorCount(format) != 0;
 }
 
 // Every WIC pixel format that has an alpha channel. Asked by pixel format,

@@ -14,6 +14,9 @@
 // format, its palette really holds a colour that is not opaque.
 bool FrameHasAlpha(IWICImagingFactory *factory, IWICBitmapSource *frame);
 
+// True for the 1, 2, 4 and 8 bpp palette formats.
+bool IsIndexedFormat(REFGUID format);
+
 // True exactly when format is GUID_WICPixelFormat32bppPBGRA.
 bool IsPbgra32Format(REFGUID format);
 

@@ -22,7 +22,10 @@
 #                 therefore includes the peer's process start.
 # Per repetition the median over the images and the total are taken; the
 # table shows the medians of those over the repetitions and the largest
-# peak seen.
+# peak seen. A second table splits our builds' time per image into the
+# pipeline's steps (batch/StepClock.h), each the median over the images of
+# a repetition, then over the repetitions; "after decode" is the sum of the
+# steps that follow the decode (preview to rest), as a share of the decode.
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -262,6 +265,9 @@ RunOurs() {
             "$(QmWine winepath -w "$out_dir")" "$percent" </dev/null >"$report" 2>/dev/null
     ) || { cat "$report" >&2; log "ResizeBenchmark ($tool) failed"; exit 1; }
     tr -d '\r' <"$report" | awk '/ ms$/ { print $(NF - 1) }' >"$run_dir/$tool.rep$rep.ms"
+    # "  steps: header 1.00 decode 2.00 ...": the values, one image a line.
+    tr -d '\r' <"$report" | awk '$1 == "steps:" { line = ""; for (i = 3; i <= NF; i += 2) line = line $i " "; print line }' \
+        >"$run_dir/$tool.rep$rep.steps"
     tr -d '\r' <"$report" | awk -F': ' '/^peak working set MiB:/ { print $2 }' >"$run_dir/$tool.rep$rep.peak"
     awk -v k="$(tail -n 1 "$run_dir/time.out")" 'BEGIN { printf "%.1f\n", k / 1024 }' >"$run_dir/$tool.rep$rep.rss"
 }
@@ -340,6 +346,17 @@ for tool in "${tools[@]}"; do
     peak[$tool]=$(cat "$run_dir/$tool".rep*.peak | Maximum)
 done
 
+# Per build and step: median over repetitions of each repetition's median.
+step_names=(header decode preview encode metadata move rest)
+declare -A step_median
+for tool in "${runnable[@]}"; do
+    for i in "${!step_names[@]}"; do
+        step_median[$tool.$i]=$(for rep in $(seq 1 "$repetitions"); do
+            awk -v c=$((i + 1)) '{ print $c }' "$run_dir/$tool.rep$rep.steps" | Median
+        done | Median)
+    done
+done
+
 Ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 Ran() { [ -n "${median[$1]:-}" ]; }
 
@@ -369,6 +386,26 @@ for tool in "${ours[@]}" "${peers[@]}"; do
     done
     printf '| %-23s | %15s | %10s | %13s | %31s | %31s |\n' "${label[$tool]}" "${median[$tool]}" "${total[$tool]}" \
         "${peak[$tool]}" "${columns[0]}" "${columns[1]}"
+done
+echo
+echo "Median ms per image in each step of the pipeline:"
+echo
+printf '| %-23s | %8s | %6s | %6s | %7s | %14s | %8s | %5s | %5s | %22s |\n' "build" "ms/image" "header" "decode" \
+    "preview" "scale + encode" "metadata" "move" "rest" "after decode / decode"
+printf '|%s|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n' "-------------------------" "---------:" "-------:" "-------:" \
+    "--------:" "---------------:" "---------:" "------:" "------:" "-----------------------:"
+for build in "${ours[@]}"; do
+    if ! Ran "$build"; then
+        printf '| %-23s | %8s | %6s | %6s | %7s | %14s | %8s | %5s | %5s | %22s |\n' "${label[$build]}" "not run" \
+            "-" "-" "-" "-" "-" "-" "-" "-"
+        continue
+    fi
+    after=$(awk -v d="${step_median[$build.1]}" -v p="${step_median[$build.2]}" -v e="${step_median[$build.3]}" \
+        -v m="${step_median[$build.4]}" -v v="${step_median[$build.5]}" -v r="${step_median[$build.6]}" \
+        'BEGIN { a = p + e + m + v + r; printf "%.1f ms = %.0f %%", a, a * 100 / d }')
+    printf '| %-23s | %8s | %6s | %6s | %7s | %14s | %8s | %5s | %5s | %22s |\n' "${label[$build]}" "${median[$build]}" \
+        "${step_median[$build.0]}" "${step_median[$build.1]}" "${step_median[$build.2]}" "${step_median[$build.3]}" \
+        "${step_median[$build.4]}" "${step_median[$build.5]}" "${step_median[$build.6]}" "$after"
 done
 echo
 for build in "${ours[@]}"; do

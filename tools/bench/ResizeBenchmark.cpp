@@ -2,19 +2,26 @@
 // pacing, window or folder browser, and reports how much memory the process
 // needed at its peak.
 //
-// usage: ResizeBenchmark <input-folder> <output-folder> [percent]
+// usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull]]
 //
 // Every file directly inside the input folder goes through one
 // ResizeImageFile call, in listing order; the copies go into the output
 // folder under the same names. Files the pipeline refuses are counted, not
 // timed. There is no window: each preview is still built and copied into the
-// context's bitmap, but nothing paints it.
+// context's bitmap, but nothing paints it. Each image's time is also split
+// into the pipeline's steps (batch/StepClock.h); "rest" is what no step
+// claims (the releases at the end of the pipeline). `pull` measures other
+// ways of asking WIC for pixels (imaging/RowPull.h): a number of rows per
+// request, or "former" (requests passed on whole, the encoder converting
+// band by band).
 
 #include "batch/ImageWriter.h"
 #include "batch/FolderBatch.h"
 #include "batch/ResizePipeline.h"
 #include "batch/ResizeSettings.h"
+#include "batch/StepClock.h"
 #include "imaging/ImagingContext.h"
+#include "imaging/RowPull.h"
 #include "resource.h"
 
 #include <windows.h>
@@ -31,9 +38,13 @@ const double BYTES_PER_MIB = 1024.0 * 1024.0;
 // The memory target: one decoded frame at 4 bytes per pixel, plus this much.
 const double MEMORY_ALLOWANCE_MIB = 40.0;
 
+// Names as the report prints them, in PipelineStep order, then the rest.
+const char *const STEP_NAMES[STEP_COUNT + 1] = {"header", "decode", "preview", "encode", "metadata", "move", "rest"};
+
 struct BenchmarkTotals
 {
     std::vector<double> imageMilliseconds; // one entry per image the pipeline resized
+    std::vector<double> stepMilliseconds[STEP_COUNT + 1]; // per step, one entry per image resized
     UINT skippedCount;                     // files the pipeline refused, or whose copy never appeared
     UINT64 largestFramePixels;             // width x height of the largest decoded frame
     UINT largestFrameWidth;
@@ -113,15 +124,18 @@ static void MeasureOneImage(const wchar_t *inputPath, const wchar_t *outputPath,
     LARGE_INTEGER start = {}, end = {};
     UINT width = 0, height = 0;
     wchar_t writtenPath[MAX_PATH];
+    StepTimes steps = {};
 
     // The writer adds ".jpg" to a name whose extension it does not know.
     HRESULT hr = ComposeWrittenPath(outputPath, writtenPath);
     if (SUCCEEDED(hr))
     {
         DeleteFileW(writtenPath);
+        g_stepTimes = &steps;
         QueryPerformanceCounter(&start);
         hr = ResizeImageFile(NULL, inputPath, outputPath);
         QueryPerformanceCounter(&end);
+        g_stepTimes = NULL;
     }
     if (SUCCEEDED(hr) && GetFileAttributesW(writtenPath) == INVALID_FILE_ATTRIBUTES)
         hr = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -138,6 +152,17 @@ static void MeasureOneImage(const wchar_t *inputPath, const wchar_t *outputPath,
     const double milliseconds = ComputeMilliseconds(start, end, frequency);
     printf("  %u x %u  %.1f ms\n", width, height, milliseconds);
     totals->imageMilliseconds.push_back(milliseconds);
+    double rest = milliseconds;
+    printf("  steps:");
+    for (int step = 0; step < STEP_COUNT; ++step)
+    {
+        const double spent = static_cast<double>(steps.ticks[step]) * 1000.0 / static_cast<double>(frequency.QuadPart);
+        totals->stepMilliseconds[step].push_back(spent);
+        rest -= spent;
+        printf(" %s %.2f", STEP_NAMES[step], spent);
+    }
+    totals->stepMilliseconds[STEP_COUNT].push_back(rest);
+    printf(" %s %.2f\n", STEP_NAMES[STEP_COUNT], rest);
     const UINT64 pixels = static_cast<UINT64>(width) * height;
     if (pixels > totals->largestFramePixels)
     {
@@ -188,6 +213,10 @@ static void PrintSummary(const BenchmarkTotals &totals, double baselineMib, doub
     printf("images: %u\n", static_cast<unsigned>(totals.imageMilliseconds.size()));
     printf("skipped: %u\n", totals.skippedCount);
     printf("median ms per image: %.1f\n", ComputeMedian(totals.imageMilliseconds));
+    printf("median ms per image by step:");
+    for (int step = 0; step <= STEP_COUNT; ++step)
+        printf(" %s %.2f", STEP_NAMES[step], ComputeMedian(totals.stepMilliseconds[step]));
+    printf("\n");
     printf("total ms: %.1f\n", totalMilliseconds);
     printf("working set before the first image MiB: %.1f\n", baselineMib);
     printf("peak working set MiB: %.1f\n", peakMib);
@@ -198,8 +227,26 @@ static void PrintSummary(const BenchmarkTotals &totals, double baselineMib, doub
 
 static void PrintUsage()
 {
-    printf("usage: ResizeBenchmark <input-folder> <output-folder> [percent]\n"
-           "percent is one of the program's size choices: 10, 25, 50, 75, 125, 150 (default 25)\n");
+    printf("usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull]]\n"
+           "percent is one of the program's size choices: 10, 25, 50, 75, 125, 150 (default 25)\n"
+           "pull is the rows asked of a scaler per request, or former (default: the program's)\n");
+}
+
+// Sets how pixels are pulled; false for text that says no way.
+static bool ApplyPullWay(const wchar_t *text)
+{
+    wchar_t *end = NULL;
+    if (wcscmp(text, L"former") == 0)
+    {
+        g_rowsPerPull = 0;
+        g_convertOnce = false;
+        return true;
+    }
+    const unsigned long rows = wcstoul(text, &end, 10);
+    if (end == text || *end != L'\0' || rows == 0 || rows > 65536)
+        return false;
+    g_rowsPerPull = static_cast<UINT>(rows);
+    return true;
 }
 
 int wmain(int argc, wchar_t **argv)
@@ -216,15 +263,15 @@ int wmain(int argc, wchar_t **argv)
     totals.largestFrameWidth = 0;
     totals.largestFrameHeight = 0;
 
-    if (argc < 3 || argc > 4)
+    if (argc < 3 || argc > 5)
     {
         PrintUsage();
         return 2;
     }
-    if (argc == 4)
+    if (argc >= 4)
     {
         sizeChoiceId = FindSizeChoiceId(argv[3]);
-        if (sizeChoiceId == 0)
+        if (sizeChoiceId == 0 || (argc == 5 && !ApplyPullWay(argv[4])))
         {
             PrintUsage();
             return 2;
@@ -250,6 +297,8 @@ int wmain(int argc, wchar_t **argv)
     }
     ApplySizeChoice(sizeChoiceId);
     printf("scale: %.0f %%\n", static_cast<double>(g_scaleFactor.load()) * 100.0);
+    printf("pull: %u rows per request (0: whole), %s\n", g_rowsPerPull.load(),
+           g_convertOnce ? "one converter per file" : "the encoder converts each band");
 
     baselineMib = ReadPeakWorkingSetMib();
     hr = MeasureImageFolder(argv[1], argv[2], &totals);

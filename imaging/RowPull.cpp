@@ -1,0 +1,107 @@
+#include "RowPull.h"
+
+#include "ImagingContext.h"
+#include "OwnBitmapSources.h"
+#include "Transparency.h"
+
+#include <new>
+
+std::atomic<UINT> g_rowsPerPull(1);
+std::atomic<bool> g_convertOnce(true);
+
+namespace
+{
+class RowPullSource : public OwnBitmapSource
+{
+public:
+    RowPullSource(UINT width, UINT height, REFWICPixelFormatGUID format, double dpiX, double dpiY,
+                  IWICBitmapSource *inner, UINT rowsPerRequest)
+        : OwnBitmapSource(width, height, format, dpiX, dpiY), m_inner(inner), m_rowsPerRequest(rowsPerRequest)
+    {
+        m_inner->AddRef();
+    }
+    ~RowPullSource() override { m_inner->Release(); }
+
+    STDMETHODIMP CopyPalette(IWICPalette *palette) override { return m_inner->CopyPalette(palette); }
+
+    STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
+    {
+        if (m_rowsPerRequest == 0)
+            return m_inner->CopyPixels(requested, stride, bufferSize, buffer);
+        // Whole bytes per pixel are the inner source's to check; here the
+        // rectangle lies inside the image and every row starts inside the
+        // buffer, so no offset below can pass bufferSize.
+        WICRect rect;
+        HRESULT hr = CheckCopyRequest(requested, stride, bufferSize, buffer, 0, &rect);
+        if (FAILED(hr))
+            return hr;
+        for (INT done = 0; done < rect.Height && SUCCEEDED(hr); done += static_cast<INT>(m_rowsPerRequest))
+        {
+            const INT left = rect.Height - done;
+            const INT rows = left < static_cast<INT>(m_rowsPerRequest) ? left : static_cast<INT>(m_rowsPerRequest);
+            const WICRect band = {rect.X, rect.Y + done, rect.Width, rows};
+            const size_t offset = static_cast<size_t>(done) * stride;
+            hr = m_inner->CopyPixels(&band, stride, bufferSize - static_cast<UINT>(offset), buffer + offset);
+        }
+        return hr;
+    }
+
+private:
+    IWICBitmapSource *const m_inner;
+    const UINT m_rowsPerRequest;
+};
+} // namespace
+
+HRESULT CreateRowPullSource(IWICBitmapSource *inner, IWICBitmapSource **pulled)
+{
+    UINT width = 0, height = 0;
+    double dpiX = 0.0, dpiY = 0.0;
+    WICPixelFormatGUID format;
+
+    *pulled = NULL;
+    HRESULT hr = inner->GetSize(&width, &height);
+    if (FAILED(hr))
+        return hr;
+    hr = inner->GetPixelFormat(&format);
+    if (FAILED(hr))
+        return hr;
+    hr = inner->GetResolution(&dpiX, &dpiY);
+    if (FAILED(hr))
+        return hr;
+    RowPullSource *created = new (std::nothrow) RowPullSource(width, height, format, dpiX, dpiY, inner, g_rowsPerPull);
+    if (!created)
+        return E_OUTOFMEMORY;
+    *pulled = created;
+    return S_OK;
+}
+
+HRESULT CreateConverterForEncoder(IWICImagingFactory *factory, IWICBitmapSource *source,
+                                  REFWICPixelFormatGUID answered, IWICBitmapSource **converted)
+{
+    IWICFormatConverter *converter = NULL;
+    WICPixelFormatGUID format;
+
+    *converted = NULL;
+    HRESULT hr = source->GetPixelFormat(&format);
+    if (FAILED(hr))
+        goto Cleanup;
+    if (!g_convertOnce || IsEqualGUID(format, answered) || IsIndexedFormat(answered))
+    {
+        source->AddRef();
+        *converted = source;
+        goto Cleanup;
+    }
+    hr = factory->CreateFormatConverter(&converter);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = converter->Initialize(source, answered, WICBitmapDitherTypeNone, NULL, 0.0, WICBitmapPaletteTypeCustom);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(converted));
+    if (FAILED(hr))
+        *converted = NULL;
+
+Cleanup:
+    SafeRelease(&converter);
+    return hr;
+}
