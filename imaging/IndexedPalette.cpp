@@ -50,10 +50,7 @@ public:
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
     {
         WICRect rect;
-        HRESULT hr = CheckCopyRequest(requested, stride, bufferSize, buffer, 1, &rect);
-        if (FAILED(hr))
-            return hr;
-        hr = m_colours->CopyPixels(&rect, stride, bufferSize, buffer);
+        HRESULT hr = CopyFromInner(m_colours, requested, stride, bufferSize, buffer, 1, &rect);
         if (FAILED(hr))
             return hr;
         // One row of alpha at a time: a row of the copy, not the picture.

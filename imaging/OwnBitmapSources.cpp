@@ -104,6 +104,13 @@ STDMETHODIMP OwnBitmapSource::CopyPalette(IWICPalette *)
     return WINCODEC_ERR_PALETTEUNAVAILABLE;
 }
 
+HRESULT OwnBitmapSource::CopyFromInner(IWICBitmapSource *inner, const WICRect *requested, UINT stride,
+                                       UINT bufferSize, BYTE *buffer, UINT bytesPerPixel, WICRect *rect) const
+{
+    const HRESULT hr = CheckCopyRequest(requested, stride, bufferSize, buffer, bytesPerPixel, rect);
+    return FAILED(hr) ? hr : inner->CopyPixels(rect, stride, bufferSize, buffer);
+}
+
 HRESULT OwnBitmapSource::CheckCopyRequest(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer,
                                           UINT bytesPerPixel, WICRect *rect) const
 {
@@ -189,10 +196,7 @@ public:
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
     {
         WICRect rect;
-        HRESULT hr = CheckCopyRequest(requested, stride, bufferSize, buffer, 4, &rect);
-        if (FAILED(hr))
-            return hr;
-        hr = m_inner->CopyPixels(&rect, stride, bufferSize, buffer);
+        const HRESULT hr = CopyFromInner(m_inner, requested, stride, bufferSize, buffer, 4, &rect);
         if (FAILED(hr))
             return hr;
         // Premultiplied over white: each channel gains what the pixel's

@@ -35,6 +35,10 @@ protected:
     // known to be sound for pixels of bytesPerPixel.
     HRESULT CheckCopyRequest(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer,
                              UINT bytesPerPixel, WICRect *rect) const;
+    // CheckCopyRequest, then that rectangle copied from inner into buffer:
+    // the first step of a source that reworks another's pixels.
+    HRESULT CopyFromInner(IWICBitmapSource *inner, const WICRect *requested, UINT stride, UINT bufferSize,
+                          BYTE *buffer, UINT bytesPerPixel, WICRect *rect) const;
 
     const UINT m_width, m_height;
     const WICPixelFormatGUID m_format;

@@ -78,30 +78,17 @@ HRESULT CreateRowPullSource(IWICBitmapSource *inner, IWICBitmapSource **pulled)
 HRESULT CreateConverterForEncoder(IWICImagingFactory *factory, IWICBitmapSource *source,
                                   REFWICPixelFormatGUID answered, IWICBitmapSource **converted)
 {
-    IWICFormatConverter *converter = NULL;
     WICPixelFormatGUID format;
 
     *converted = NULL;
-    HRESULT hr = source->GetPixelFormat(&format);
+    const HRESULT hr = source->GetPixelFormat(&format);
     if (FAILED(hr))
-        goto Cleanup;
+        return hr;
     if (!g_convertOnce || IsEqualGUID(format, answered) || IsIndexedFormat(answered))
     {
         source->AddRef();
         *converted = source;
-        goto Cleanup;
+        return S_OK;
     }
-    hr = factory->CreateFormatConverter(&converter);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = converter->Initialize(source, answered, WICBitmapDitherTypeNone, NULL, 0.0, WICBitmapPaletteTypeCustom);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(converted));
-    if (FAILED(hr))
-        *converted = NULL;
-
-Cleanup:
-    SafeRelease(&converter);
-    return hr;
+    return CreateConvertedSource(factory, source, answered, converted);
 }
