@@ -389,18 +389,14 @@ static bool WriteAllBytes(HANDLE file, const uint8_t *bytes, size_t size)
     return true;
 }
 
-// Writes the encoded bytes into the temporary file at path in one pass,
-// with the plan's blocks at their place.
-static HRESULT WriteSplicedFile(const wchar_t *path, const uint8_t *encoded, size_t size, const SplicePlan &plan)
+// Writes the encoded bytes into the temporary file in one pass, with the
+// plan's blocks at their place.
+static HRESULT WriteSplicedFile(HANDLE file, const uint8_t *encoded, size_t size, const SplicePlan &plan)
 {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return HRESULT_FROM_WIN32(GetLastError());
     const bool written = WriteAllBytes(file, encoded, plan.insertAt) &&
                          WriteAllBytes(file, plan.inserted.data(), plan.inserted.size()) &&
                          WriteAllBytes(file, encoded + plan.insertAt, size - plan.insertAt);
     const DWORD error = written ? ERROR_SUCCESS : GetLastError();
-    CloseHandle(file);
     return written ? S_OK : (error ? HRESULT_FROM_WIN32(error) : E_FAIL);
 }
 
@@ -408,7 +404,7 @@ static HRESULT WriteSplicedFile(const wchar_t *path, const uint8_t *encoded, siz
 // temporary file. A splice that cannot be made leaves the copy as the
 // encoder wrote it: the image, without what could not be carried.
 static HRESULT WriteEncodedCopy(IStream *encoded, REFGUID container, const PhotoMetadata *metadata, UINT width,
-                                UINT height, const wchar_t *tempPath)
+                                UINT height, HANDLE tempFile)
 {
     const uint8_t *bytes = NULL;
     size_t size = 0;
@@ -421,7 +417,7 @@ static HRESULT WriteEncodedCopy(IStream *encoded, REFGUID container, const Photo
     }
     MarkStep(STEP_METADATA);
     // The file's one write counts with the move that follows it.
-    return WriteSplicedFile(tempPath, bytes, size, plan);
+    return WriteSplicedFile(tempFile, bytes, size, plan);
 }
 
 HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath,
@@ -430,6 +426,7 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
     IStream *encoded = NULL;
     wchar_t writtenPath[MAX_PATH], folder[MAX_PATH];
     wchar_t target[EXTENDED_PATH_CHARS], tempPath[EXTENDED_PATH_CHARS] = L"";
+    HANDLE tempFile = INVALID_HANDLE_VALUE;
     UINT width = 0, height = 0;
     const OutputFormat format = LookUpOutputFormat(outputPath);
 
@@ -442,16 +439,20 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
         hr = EncodeIntoMemory(context, source, format, metadata, &encoded, &width, &height);
     MarkStep(STEP_ENCODE);
     if (SUCCEEDED(hr))
-        hr = CreateTempFileIn(folder, TEMP_PREFIX, tempPath);
+        hr = CreateTempFileIn(folder, TEMP_PREFIX, tempPath, &tempFile);
     if (SUCCEEDED(hr))
-        hr = WriteEncodedCopy(encoded, format.container, metadata, width, height, tempPath);
+        hr = WriteEncodedCopy(encoded, format.container, metadata, width, height, tempFile);
     SafeRelease(&encoded);
     // The macro reads its argument twice: the move's answer is kept first.
     const DWORD moved = SUCCEEDED(hr) ? MoveFilePatiently(tempPath, target) : ERROR_SUCCESS;
     if (SUCCEEDED(hr))
         hr = HRESULT_FROM_WIN32(moved);
     MarkStep(STEP_MOVE);
-    if (FAILED(hr) && tempPath[0])
-        DeleteFilePatiently(tempPath);
+    // A copy that did not reach its name goes, through its handle, even if
+    // its folder was renamed meanwhile.
+    if (FAILED(hr) && tempFile != INVALID_HANDLE_VALUE)
+        DiscardTempFile(tempFile);
+    else if (tempFile != INVALID_HANDLE_VALUE)
+        CloseHandle(tempFile);
     return hr;
 }

@@ -75,23 +75,24 @@ bool CreateFolderWhole(const wchar_t *folder)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-HRESULT CreateTempFileIn(const wchar_t *folder, const wchar_t *prefix, wchar_t (&tempPath)[EXTENDED_PATH_CHARS])
+HRESULT CreateTempFileIn(const wchar_t *folder, const wchar_t *prefix, wchar_t (&tempPath)[EXTENDED_PATH_CHARS],
+                         HANDLE *file)
 {
     wchar_t name[32];
     // Start somewhere else each time, as GetTempFileNameW does, so that a
     // folder full of leftovers costs few tries.
     const UINT start = GetTickCount() & 0xFFFF;
+    *file = INVALID_HANDLE_VALUE;
     for (UINT i = 0; i < 0x10000; ++i)
     {
         swprintf(name, 32, L"%ls%04X.tmp", prefix, (start + i) & 0xFFFF);
         if (!FormExtendedChild(folder, name, tempPath))
             return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-        HANDLE file = CreateFileW(tempPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file != INVALID_HANDLE_VALUE)
-        {
-            CloseHandle(file);
+        // Delete sharing lets the final move rename the file while it is open.
+        *file = CreateFileW(tempPath, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, NULL, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+        if (*file != INVALID_HANDLE_VALUE)
             return S_OK;
-        }
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
         {
@@ -101,4 +102,12 @@ HRESULT CreateTempFileIn(const wchar_t *folder, const wchar_t *prefix, wchar_t (
     }
     tempPath[0] = L'\0';
     return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+}
+
+void DiscardTempFile(HANDLE file)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+    CloseHandle(file);
 }

@@ -30,6 +30,13 @@ bool CreateFolderWhole(const wchar_t *folder);
 
 // Creates a new, empty file named prefix + four hex digits + ".tmp" in
 // folder, as GetTempFileNameW would but without its length limit, and
-// returns its extended path. Fails when no such name is free or the
-// folder refuses the file.
-HRESULT CreateTempFileIn(const wchar_t *folder, const wchar_t *prefix, wchar_t (&tempPath)[EXTENDED_PATH_CHARS]);
+// returns its extended path and a handle open for writing and deleting.
+// Whatever happens to the path afterwards (the folder renamed under the
+// writer), the handle still reaches the file: DiscardTempFile removes it
+// through the handle. Fails when no such name is free or the folder
+// refuses the file.
+HRESULT CreateTempFileIn(const wchar_t *folder, const wchar_t *prefix, wchar_t (&tempPath)[EXTENDED_PATH_CHARS],
+                         HANDLE *file);
+
+// Deletes the file behind file, wherever it is now, and closes the handle.
+void DiscardTempFile(HANDLE file);

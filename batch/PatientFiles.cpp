@@ -38,8 +38,3 @@ DWORD MoveFilePatiently(const wchar_t *from, const wchar_t *to)
     // Either end may be held; the attributes that matter are the target's.
     return RetryWhileHeld(to, [&] { return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE; });
 }
-
-DWORD DeleteFilePatiently(const wchar_t *path)
-{
-    return RetryWhileHeld(path, [&] { return DeleteFileW(path) != FALSE; });
-}
