@@ -164,6 +164,22 @@ HRESULT CreateTransparentKeySource(IWICBitmapSource *colours, IWICBitmapSource *
     return S_OK;
 }
 
+// A palette of the whole of opaque, given to frame: with one entry kept for
+// transparency and marked in the frame where the picture has alpha and the
+// frame takes the mark (*keyed), else colours entries of opaque alone.
+static HRESULT GiveFramePalette(IWICImagingFactory *factory, IWICBitmapFrameEncode *frame, IWICBitmapSource *opaque,
+                                UINT colours, bool hasAlpha, IWICPalette **palette, bool *keyed, UINT *transparentIndex)
+{
+    HRESULT hr = factory->CreatePalette(palette);
+    if (FAILED(hr))
+        return hr;
+    // One transparent index, and the keying after it, work on whole bytes.
+    *keyed = hasAlpha && colours == 256 && SUCCEEDED(MakeKeyedPalette(*palette, opaque, frame, transparentIndex));
+    if (!*keyed)
+        hr = (*palette)->InitializeFromBitmap(opaque, colours, FALSE);
+    return SUCCEEDED(hr) ? frame->SetPalette(*palette) : hr;
+}
+
 HRESULT CreateIndexedSource(IWICImagingFactory *factory, IWICBitmapFrameEncode *frame, IWICBitmapSource *picture,
                             REFWICPixelFormatGUID indexedFormat, bool hasAlpha, IWICBitmapSource **indexed)
 {
@@ -175,30 +191,15 @@ HRESULT CreateIndexedSource(IWICImagingFactory *factory, IWICBitmapFrameEncode *
     const UINT colours = IndexedColorCount(indexedFormat);
 
     *indexed = NULL;
-    HRESULT hr = colours ? S_OK : E_INVALIDARG;
-    if (FAILED(hr))
-        goto Cleanup;
+    if (!colours)
+        return E_INVALIDARG;
     // The colours come from the picture as it looks on white, so that no
     // entry is spent on what lies under transparent pixels.
-    if (hasAlpha)
-        hr = CreateWhiteBackedSource(picture, &opaque);
-    else
-    {
-        opaque = picture;
-        opaque->AddRef();
-    }
+    HRESULT hr = hasAlpha ? CreateWhiteBackedSource(picture, &opaque)
+                          : picture->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(&opaque));
     if (FAILED(hr))
         goto Cleanup;
-    hr = factory->CreatePalette(&palette);
-    if (FAILED(hr))
-        goto Cleanup;
-    // One transparent index, and the keying below, work on whole bytes.
-    keyed = hasAlpha && colours == 256 && SUCCEEDED(MakeKeyedPalette(palette, opaque, frame, &transparentIndex));
-    if (!keyed)
-        hr = palette->InitializeFromBitmap(opaque, colours, FALSE);
-    if (FAILED(hr))
-        goto Cleanup;
-    hr = frame->SetPalette(palette);
+    hr = GiveFramePalette(factory, frame, opaque, colours, hasAlpha, &palette, &keyed, &transparentIndex);
     if (FAILED(hr))
         goto Cleanup;
     hr = factory->CreateFormatConverter(&converter);
@@ -210,10 +211,7 @@ HRESULT CreateIndexedSource(IWICImagingFactory *factory, IWICBitmapFrameEncode *
     if (keyed)
         hr = CreateTransparentKeySource(converter, picture, static_cast<BYTE>(transparentIndex), indexed);
     else
-    {
-        *indexed = converter;
-        converter->AddRef();
-    }
+        hr = converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void **>(indexed));
 
 Cleanup:
     SafeRelease(&converter);
