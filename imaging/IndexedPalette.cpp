@@ -146,18 +146,13 @@ UINT IndexedColorCount(REFWICPixelFormatGUID format)
 HRESULT CreateTransparentKeySource(IWICBitmapSource *colours, IWICBitmapSource *alphaSource, BYTE transparentIndex,
                                    IWICBitmapSource **keyed)
 {
-    UINT width = 0, height = 0;
-    double dpiX = 0.0, dpiY = 0.0;
-
+    SourceLayout layout;
     *keyed = NULL;
-    HRESULT hr = colours->GetSize(&width, &height);
+    const HRESULT hr = ReadSourceLayout(colours, &layout);
     if (FAILED(hr))
         return hr;
-    hr = colours->GetResolution(&dpiX, &dpiY);
-    if (FAILED(hr))
-        return hr;
-    TransparentKeySource *created =
-        new (std::nothrow) TransparentKeySource(width, height, dpiX, dpiY, colours, alphaSource, transparentIndex);
+    TransparentKeySource *created = new (std::nothrow)
+        TransparentKeySource(layout.width, layout.height, layout.dpiX, layout.dpiY, colours, alphaSource, transparentIndex);
     if (!created)
         return E_OUTOFMEMORY;
     *keyed = created;

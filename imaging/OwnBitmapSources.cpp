@@ -247,23 +247,15 @@ HRESULT CreateMemoryBitmapSource(UINT width, UINT height, REFWICPixelFormatGUID 
 
 HRESULT CreateWhiteBackedSource(IWICBitmapSource *premultiplied, IWICBitmapSource **opaque)
 {
-    UINT width = 0, height = 0;
-    double dpiX = 0.0, dpiY = 0.0;
-    WICPixelFormatGUID format;
-
+    SourceLayout layout;
     *opaque = NULL;
-    HRESULT hr = premultiplied->GetPixelFormat(&format);
+    const HRESULT hr = ReadSourceLayout(premultiplied, &layout);
     if (FAILED(hr))
         return hr;
-    if (!IsEqualGUID(format, GUID_WICPixelFormat32bppPBGRA))
+    if (!IsEqualGUID(layout.format, GUID_WICPixelFormat32bppPBGRA))
         return E_INVALIDARG;
-    hr = premultiplied->GetSize(&width, &height);
-    if (FAILED(hr))
-        return hr;
-    hr = premultiplied->GetResolution(&dpiX, &dpiY);
-    if (FAILED(hr))
-        return hr;
-    WhiteBackedSource *created = new (std::nothrow) WhiteBackedSource(width, height, dpiX, dpiY, premultiplied);
+    WhiteBackedSource *created =
+        new (std::nothrow) WhiteBackedSource(layout.width, layout.height, layout.dpiX, layout.dpiY, premultiplied);
     if (!created)
         return E_OUTOFMEMORY;
     *opaque = created;

@@ -54,21 +54,13 @@ private:
 
 HRESULT CreateRowPullSource(IWICBitmapSource *inner, IWICBitmapSource **pulled)
 {
-    UINT width = 0, height = 0;
-    double dpiX = 0.0, dpiY = 0.0;
-    WICPixelFormatGUID format;
-
+    SourceLayout layout;
     *pulled = NULL;
-    HRESULT hr = inner->GetSize(&width, &height);
+    const HRESULT hr = ReadSourceLayout(inner, &layout);
     if (FAILED(hr))
         return hr;
-    hr = inner->GetPixelFormat(&format);
-    if (FAILED(hr))
-        return hr;
-    hr = inner->GetResolution(&dpiX, &dpiY);
-    if (FAILED(hr))
-        return hr;
-    RowPullSource *created = new (std::nothrow) RowPullSource(width, height, format, dpiX, dpiY, inner, g_rowsPerPull);
+    RowPullSource *created = new (std::nothrow)
+        RowPullSource(layout.width, layout.height, layout.format, layout.dpiX, layout.dpiY, inner, g_rowsPerPull);
     if (!created)
         return E_OUTOFMEMORY;
     *pulled = created;
