@@ -442,6 +442,8 @@ HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const 
         hr = CreateTempFileIn(folder, TEMP_PREFIX, tempPath, &tempFile);
     if (SUCCEEDED(hr))
         hr = WriteEncodedCopy(encoded, format.container, metadata, width, height, tempFile);
+    if (SUCCEEDED(hr))
+        KeepOnlyDeleteAccess(&tempFile);
     SafeRelease(&encoded);
     // The macro reads its argument twice: the move's answer is kept first.
     const DWORD moved = SUCCEEDED(hr) ? MoveFilePatiently(tempPath, target) : ERROR_SUCCESS;

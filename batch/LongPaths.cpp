@@ -104,6 +104,16 @@ HRESULT CreateTempFileIn(const wchar_t *folder, const wchar_t *prefix, wchar_t (
     return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
 }
 
+void KeepOnlyDeleteAccess(HANDLE *file)
+{
+    // Reopened through the handle, not the path, which may lead elsewhere by now.
+    HANDLE narrow = ReOpenFile(*file, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+    if (narrow == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(*file);
+    *file = narrow;
+}
+
 void DiscardTempFile(HANDLE file)
 {
     FILE_DISPOSITION_INFO disposition;

@@ -38,5 +38,11 @@ bool CreateFolderWhole(const wchar_t *folder);
 HRESULT CreateTempFileIn(const wchar_t *folder, const wchar_t *prefix, wchar_t (&tempPath)[EXTENDED_PATH_CHARS],
                          HANDLE *file);
 
+// Once the file is written: trades the handle for one on the same file that
+// holds only delete access and shares everything, so that the move's own
+// open of the file is not refused by our write access. Keeps the old
+// handle when the platform cannot reopen it.
+void KeepOnlyDeleteAccess(HANDLE *file);
+
 // Deletes the file behind file, wherever it is now, and closes the handle.
 void DiscardTempFile(HANDLE file);
