@@ -4,6 +4,7 @@
 #include "Painting.h"
 #include "batch/FolderBatch.h"
 #include "imaging/ImagingContext.h"
+#include "imaging/PreviewSlot.h"
 #include "imaging/SharedFlags.h"
 #include "resource.h"
 
@@ -170,6 +171,7 @@ int RunApplication(HINSTANCE instance, HINSTANCE, PWSTR, int showState)
     }
 
     WaitForBatchWorker();
+    DiscardPublishedPreview();
     if (g_imaging)
         FreeImagingContext(g_imaging);
     CoUninitialize();

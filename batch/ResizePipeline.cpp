@@ -7,6 +7,8 @@
 #include "imaging/ImagingContext.h"
 #include "imaging/LargeFrame.h"
 #include "imaging/Orientation.h"
+#include "imaging/PreviewSlot.h"
+#include "imaging/StoppableSource.h"
 #include "imaging/Win32PhotoFile.h"
 #include "imaging/Transparency.h"
 
@@ -126,6 +128,20 @@ HRESULT ShowPreview(HWND window, ImagingContext *context, const InputImage &inpu
     return hr;
 }
 
+// A worker's preview, when the cadence asks for one: made in the worker's
+// own context and handed to the window, which takes it when it paints.
+void OfferPreview(HWND window, ImagingContext *context, const InputImage &input)
+{
+    if (!window || !ClaimPreviewTurn())
+        return;
+    IWICBitmapSource *preview = BuildPreviewSource(context, input.pixels, input.orientation, input.hasAlpha);
+    if (preview && SUCCEEDED(UpdatePreviewBitmap(context, preview)))
+        PublishPreview(window, &context->previewBitmap);
+    else
+        ReturnPreviewTurn();
+    SafeRelease(&preview);
+}
+
 // The full-size result, scaled from the whole frame made the current
 // source once more, turned upright and written with what the photo carries.
 HRESULT WriteResizedCopy(ImagingContext *context, InputImage *input, const wchar_t *outputPath)
@@ -165,6 +181,14 @@ HRESULT WriteResizedCopy(ImagingContext *context, InputImage *input, const wchar
         if (FAILED(hr))
             goto Cleanup;
     }
+    // A picture this large would keep a closing program open for seconds;
+    // it is given up between bands instead, and nothing of it is kept.
+    if (static_cast<UINT64>(width) * height >= STOPPABLE_FRAME_PIXELS)
+    {
+        hr = CreateStoppableSource(upright ? &upright : &scaled);
+        if (FAILED(hr))
+            goto Cleanup;
+    }
     // The write's own result does not end the batch; an output is complete
     // or absent either way.
     WriteImageFile(context, upright ? upright : scaled, outputPath, &input->metadata);
@@ -176,9 +200,9 @@ Cleanup:
 }
 } // namespace
 
-HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath)
+HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence cadence, const wchar_t *fullPath,
+                          const wchar_t *outputPath)
 {
-    ImagingContext *context = g_imaging;
     InputImage input;
     input.pixels = NULL;
     input.orientation = ORIENTATION_UPRIGHT;
@@ -190,13 +214,26 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     SafeRelease(&context->currentSource);
     StartStepClock();
     HRESULT hr = DecodeInput(context, fullPath, &input);
-    if (SUCCEEDED(hr))
-        hr = ShowPreview(window, context, input);
-    // Whether or not the preview worked, the worker's queue is drained.
-    PumpPendingMessages();
+    if (cadence == PREVIEW_WHEN_DUE)
+    {
+        if (SUCCEEDED(hr))
+            OfferPreview(window, context, input);
+    }
+    else
+    {
+        if (SUCCEEDED(hr))
+            hr = ShowPreview(window, context, input);
+        // Whether or not the preview worked, the calling thread's queue is drained.
+        PumpPendingMessages();
+    }
     MarkStep(STEP_PREVIEW);
     if (SUCCEEDED(hr))
         hr = WriteResizedCopy(context, &input, outputPath);
     SafeRelease(&input.pixels);
     return hr;
+}
+
+HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath)
+{
+    return ResizeImageFileIn(g_imaging, window, PREVIEW_EVERY_FILE, fullPath, outputPath);
 }
