@@ -289,3 +289,32 @@ TEST_F(FolderWalkTest, QuitDuringAnEntryLetsItFinishItsFile)
     TimeWalk(1);
     ExpectOutputs(Resized(), {{L"1.png", &GUID_ContainerFormatPng, 400, 200}});
 }
+
+// Each input's path is the folder joined with the listed name, never
+// resolved against the current directory; a name ending in a dot or a
+// space keeps it through the "\\?\" form.
+TEST(EntryPath, JoinsTheFolderAndTheListedNameAsTheyAre)
+{
+    const struct
+    {
+        const wchar_t *folder, *name, *expected;
+    } rows[] = {
+        {L"C:\\Photos", L"IMG_0001.JPG", L"C:\\Photos\\IMG_0001.JPG"},
+        {L"D:\\", L"a.png", L"D:\\a.png"},
+        {L"C:\\Photos", L"dotted.", L"\\\\?\\C:\\Photos\\dotted."},
+        {L"D:\\", L"spaced ", L"\\\\?\\D:\\spaced "},
+        {L"\\\\server\\share\\pics", L"x.jpg.", L"\\\\?\\UNC\\server\\share\\pics\\x.jpg."},
+        {L"\\\\server\\share\\pics", L"x.jpg", L"\\\\server\\share\\pics\\x.jpg"},
+    };
+    for (const auto &row : rows)
+    {
+        wchar_t path[MAX_PATH] = L"";
+        ASSERT_TRUE(JoinEntryPath(path, row.folder, row.name)) << Narrow(row.folder) << " + " << Narrow(row.name);
+        EXPECT_STREQ(row.expected, path);
+    }
+    wchar_t path[MAX_PATH] = L"untouched";
+    const std::wstring longFolder = L"C:\\" + std::wstring(MAX_PATH - 8, L'f');
+    EXPECT_FALSE(JoinEntryPath(path, longFolder.c_str(), L"name.jpg")) << "a path beyond MAX_PATH is refused";
+    EXPECT_FALSE(JoinEntryPath(path, longFolder.c_str(), L"n.")) << "and so is its \\\\?\\ form";
+    EXPECT_STREQ(L"untouched", path);
+}
