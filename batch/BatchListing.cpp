@@ -124,6 +124,7 @@ bool TakeBatchEntry(BatchListing *listing, BatchEntry *entry)
     if (!g_quitRequested && ListNextEntry(listing, entry))
     {
         entry->slot = NoteInWork(listing, entry);
+        entry->order = listing->inWork[entry->slot].order;
         taken = true;
         while (EarlierTwinInWork(listing, listing->inWork[entry->slot]))
             SleepConditionVariableSRW(&listing->entryFinished, &listing->lock, INFINITE, 0);

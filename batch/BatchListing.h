@@ -23,6 +23,7 @@ struct BatchEntry
     wchar_t fullPath[MAX_PATH];   // the input
     wchar_t outputPath[MAX_PATH]; // its copy's name before the writer's own rules (ImageWriter.h)
     UINT slot;                    // where it is noted as in work
+    ULONGLONG order;              // its place among the entries handed out, from 0
 };
 
 struct EntryInWork

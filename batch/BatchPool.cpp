@@ -13,6 +13,7 @@ struct WorkerShare
 {
     HWND window;
     BatchListing *listing;
+    MemoryBudget *budget;
 };
 
 void ResizeListedEntries(const WorkerShare *share)
@@ -28,11 +29,14 @@ void ResizeListedEntries(const WorkerShare *share)
         BatchEntry entry;
         while (TakeBatchEntry(share->listing, &entry))
         {
+            FileAdmission admission = {share->budget, entry.order, false, 0};
             // A file that fails costs only its own copy.
-            ResizeImageFileIn(context, share->window, PREVIEW_WHEN_DUE, entry.fullPath, entry.outputPath);
-            // The last frame holds its file open; let go of it before the
-            // entry counts as finished.
+            ResizeImageFileIn(context, share->window, PREVIEW_WHEN_DUE, &admission, entry.fullPath, entry.outputPath);
+            // The last frame holds its file open and its memory; let go of
+            // it before the entry counts as finished.
             SafeRelease(&context->currentSource);
+            if (admission.admitted)
+                ReleaseFile(share->budget, admission.reserved);
             FinishBatchEntry(share->listing, &entry);
         }
         FreeImagingContext(context);
@@ -78,9 +82,9 @@ UINT CountBatchWorkers()
     return count < MAX_BATCH_WORKERS ? count : MAX_BATCH_WORKERS;
 }
 
-void RunBatchWorkers(HWND window, BatchListing *listing, UINT workerCount)
+void RunBatchWorkers(HWND window, BatchListing *listing, MemoryBudget *budget, UINT workerCount)
 {
-    WorkerShare share = {window, listing};
+    WorkerShare share = {window, listing, budget};
     HANDLE threads[MAX_BATCH_WORKERS];
     UINT started = 0;
     if (workerCount == 0)

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "BatchListing.h"
+#include "MemoryBudget.h"
 
 #include <windows.h>
 
@@ -20,5 +21,5 @@
 UINT CountBatchWorkers();
 
 // Runs workerCount workers (0: CountBatchWorkers()) over listing, handing
-// previews to window (NULL: none are made).
-void RunBatchWorkers(HWND window, BatchListing *listing, UINT workerCount);
+// previews to window (NULL: none are made), each file admitted by budget.
+void RunBatchWorkers(HWND window, BatchListing *listing, MemoryBudget *budget, UINT workerCount);

@@ -31,10 +31,11 @@ static bool ChooseImageFolder(HWND window, wchar_t (&folderPath)[MAX_PATH])
     return found != FALSE;
 }
 
-void WalkImageFolder(HWND window, const wchar_t *folderPath, UINT workerCount)
+void WalkImageFolder(HWND window, const wchar_t *folderPath, UINT workerCount, UINT64 budgetBytes)
 {
     wchar_t outputFolder[MAX_PATH];
     BatchListing listing;
+    MemoryBudget budget;
 
     if (!JoinPath(outputFolder, folderPath, L"\\Resized"))
         return;
@@ -45,7 +46,8 @@ void WalkImageFolder(HWND window, const wchar_t *folderPath, UINT workerCount)
         // The machine stays awake while the batch runs, and may sleep again
         // once it ends.
         SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-        RunBatchWorkers(window, &listing, workerCount);
+        StartMemoryBudget(&budget, budgetBytes);
+        RunBatchWorkers(window, &listing, &budget, workerCount);
         SetThreadExecutionState(ES_CONTINUOUS);
     }
     CloseBatchListing(&listing);

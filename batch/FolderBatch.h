@@ -34,10 +34,11 @@ void ResizeFolder(HWND window);
 
 // The walk over one folder (a full path), without asking for it: creates
 // folderPath\Resized and resizes every entry into it with workerCount
-// workers (0: one per processor the process may run on), keeping the
-// machine awake meanwhile. Returns once every worker has ended; the
-// calling thread's messages are served meanwhile.
-void WalkImageFolder(HWND window, const wchar_t *folderPath, UINT workerCount = 0);
+// workers (0: one per processor the process may run on) within a memory
+// budget of budgetBytes (0: DefaultMemoryBudget()), keeping the machine
+// awake meanwhile. Returns once every worker has ended; the calling
+// thread's messages are served meanwhile.
+void WalkImageFolder(HWND window, const wchar_t *folderPath, UINT workerCount = 0, UINT64 budgetBytes = 0);
 
 // Asks the worker's folder browser, if one is open, to close as if the user
 // had cancelled it. Called by the UI thread at shutdown.

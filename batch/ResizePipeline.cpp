@@ -76,7 +76,7 @@ UINT OrientationFor(const PhotoHeader &header, REFGUID container)
 
 // Reads the file's header once (photo/PhotoHeader.h), then, unless its
 // frame header promises more than a decoder may be given, decodes frame 0.
-HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *input)
+HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission *admission, InputImage *input)
 {
     IWICBitmapDecoder *decoder = NULL;
     IWICBitmapFrameDecode *frame = NULL;
@@ -85,7 +85,14 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *in
 
     ReadPhotoFileHeader(path, &header);
     MarkStep(STEP_HEADER);
-    HRESULT hr = header.frameTooLarge ? HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW) : S_OK;
+    // Every file the batch hands out passes here once, so that the next in
+    // the listing can be admitted after it.
+    if (admission && admission->budget)
+        admission->admitted = AdmitFile(admission->budget, admission->order, EstimateFileBytes(header, g_scaleFactor),
+                                        &admission->reserved);
+    HRESULT hr = admission && admission->budget && !admission->admitted ? E_ABORT : S_OK;
+    if (SUCCEEDED(hr) && header.frameTooLarge)
+        hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
     if (FAILED(hr))
         goto Cleanup;
     hr = context->factory->CreateDecoderFromFilename(path, NULL, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder);
@@ -200,8 +207,8 @@ Cleanup:
 }
 } // namespace
 
-HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence cadence, const wchar_t *fullPath,
-                          const wchar_t *outputPath)
+HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence cadence, FileAdmission *admission,
+                          const wchar_t *fullPath, const wchar_t *outputPath)
 {
     InputImage input;
     input.pixels = NULL;
@@ -213,7 +220,7 @@ HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence c
     // next decode keeps two full-size frames from being alive at once.
     SafeRelease(&context->currentSource);
     StartStepClock();
-    HRESULT hr = DecodeInput(context, fullPath, &input);
+    HRESULT hr = DecodeInput(context, fullPath, admission, &input);
     if (cadence == PREVIEW_WHEN_DUE)
     {
         if (SUCCEEDED(hr))
@@ -235,5 +242,5 @@ HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence c
 
 HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath)
 {
-    return ResizeImageFileIn(g_imaging, window, PREVIEW_EVERY_FILE, fullPath, outputPath);
+    return ResizeImageFileIn(g_imaging, window, PREVIEW_EVERY_FILE, NULL, fullPath, outputPath);
 }

@@ -7,6 +7,7 @@
 // is copied.
 #pragma once
 
+#include "MemoryBudget.h"
 #include "imaging/ImagingContext.h"
 
 // Where the preview of one file goes.
@@ -23,8 +24,11 @@ enum PreviewCadence
 // batch goes on either way. With PREVIEW_EVERY_FILE a preview that cannot
 // be made leaves the file unwritten; a worker's failed preview costs only
 // the preview, so that whether a copy is written never depends on timing.
-HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence cadence, const wchar_t *fullPath,
-                          const wchar_t *outputPath);
+// With an admission, nothing is decoded before the budget admits the file
+// (admission->admitted; the caller releases what it reserved); a stop
+// while it waits answers E_ABORT.
+HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence cadence, FileAdmission *admission,
+                          const wchar_t *fullPath, const wchar_t *outputPath);
 
 // ResizeImageFileIn with g_imaging and a preview of every file.
 HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath);

@@ -6,12 +6,16 @@
 
 #include "batch/FolderBatch.h"
 #include "batch/ImageWriter.h"
+#include "batch/MemoryBudget.h"
 #include "imaging/SharedFlags.h"
 #include "imaging/StoppableSource.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
+#include <set>
+#include <thread>
 
 namespace
 {
@@ -193,4 +197,140 @@ TEST(BatchPool, AStoppablePictureIsGivenUpAtTheStopAndLeavesNothing)
     EXPECT_EQ(S_OK, written) << "without a stop the same source is written whole";
     EXPECT_EQ(S_OK, DecodeCompletely(finished).hr);
     RemoveTestFolder(folder);
+}
+
+namespace
+{
+// Files of the sizes given, in listing order, run by four threads through
+// one budget of 100 bytes; what each saw beside itself when admitted.
+struct BudgetRun
+{
+    std::vector<UINT64> sizes;
+    MemoryBudget budget;
+    std::atomic<ULONGLONG> next{0};
+    std::mutex lock;                    // guards the members below
+    std::set<ULONGLONG> running;        // orders admitted and not yet done
+    std::vector<ULONGLONG> admissions;  // orders in the order they were admitted
+    std::vector<std::string> faults;    // broken promises seen
+
+    void Worker()
+    {
+        for (ULONGLONG order; (order = next++) < sizes.size();)
+        {
+            UINT64 reserved = 0;
+            if (!AdmitFile(&budget, order, sizes[order], &reserved))
+                return;
+            Check(order, reserved);
+            Sleep(15);
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                running.erase(order);
+            }
+            ReleaseFile(&budget, reserved);
+        }
+    }
+    void Check(ULONGLONG order, UINT64 reserved)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        admissions.push_back(order);
+        const UINT64 size = sizes[order];
+        UINT64 held = reserved;
+        for (ULONGLONG other : running)
+        {
+            held += std::min<UINT64>(sizes[other] ? sizes[other] : 100, 100);
+            if (size == 0 || size > 100 || !sizes[other] || sizes[other] > 100)
+                faults.push_back("file " + std::to_string(order) + " ran beside " + std::to_string(other) +
+                                 " though one of them needs the whole budget");
+            else if (size > 50 && sizes[other] > 50)
+                faults.push_back("files " + std::to_string(order) + " and " + std::to_string(other) +
+                                 ", each over half the budget, ran together");
+        }
+        if (held > 100 && !running.empty())
+            faults.push_back("file " + std::to_string(order) + " admitted with " + std::to_string(held) + " of 100 held");
+        running.insert(order);
+    }
+};
+} // namespace
+
+TEST(MemoryBudget, FilesAreAdmittedInListingOrderAndNeverBeyondTheBudget)
+{
+    BudgetRun run;
+    // 0: size unknown, reserving the whole budget; 150: larger than all of it.
+    run.sizes = {10, 150, 60, 60, 10, 10, 60, 30, 0, 20, 20, 20, 20, 60, 10, 51, 51, 5};
+    StartMemoryBudget(&run.budget, 100);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&run] { run.Worker(); });
+    for (std::thread &thread : threads)
+        thread.join();
+
+    std::vector<ULONGLONG> all(run.sizes.size());
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = i;
+    std::sort(run.admissions.begin(), run.admissions.end());
+    EXPECT_EQ(all, run.admissions) << "every file is admitted once";
+    for (const std::string &fault : run.faults)
+        ADD_FAILURE() << fault;
+    EXPECT_EQ(0u, run.budget.reserved) << "reservations were not all released";
+}
+
+TEST(MemoryBudget, EstimateCountsTheFrameItsLargeCopyAndTheScaledCopy)
+{
+    PhotoHeader header = {};
+    EXPECT_EQ(0u, EstimateFileBytes(header, 0.25f)) << "no size read: unknown";
+    header.frameFound = true;
+    header.frameWidth = 4000;
+    header.frameHeight = 3000;
+    EXPECT_EQ(4000ull * 3000 * 4 + 1000ull * 750 * 4, EstimateFileBytes(header, 0.25f));
+    header.frameWidth = 30000; // 3.6 GB at 4 bytes a pixel: read whole into a copy of its own
+    header.frameHeight = 30000;
+    EXPECT_EQ(2 * 30000ull * 30000 * 4 + 3000ull * 3000 * 4, EstimateFileBytes(header, 0.1f));
+    header.frameWidth = header.frameHeight = 0xFFFFFFFFu;
+    EXPECT_EQ(UINT64_MAX, EstimateFileBytes(header, 1.5f)) << "a size past 64 bits saturates";
+}
+
+// A file that does not fit waits, and a later one that would fit beside
+// what runs waits behind it, so that the large one cannot starve.
+TEST(MemoryBudget, AFileThatDoesNotFitHoldsBackEveryLaterFile)
+{
+    MemoryBudget budget;
+    StartMemoryBudget(&budget, 100);
+    const UINT64 sizes[] = {60, 60, 10};
+    DWORD admittedAt[3] = {}, releasedAt[3] = {};
+    UINT64 reserved[3] = {};
+    ASSERT_TRUE(AdmitFile(&budget, 0, sizes[0], &reserved[0]));
+    admittedAt[0] = timeGetTime();
+    std::vector<std::thread> later;
+    for (ULONGLONG order = 2; order >= 1; --order)
+        later.emplace_back([&, order] {
+            if (!AdmitFile(&budget, order, sizes[order], &reserved[order]))
+                return;
+            admittedAt[order] = timeGetTime();
+            Sleep(20);
+            releasedAt[order] = timeGetTime();
+            ReleaseFile(&budget, reserved[order]);
+        });
+    Sleep(150);
+    releasedAt[0] = timeGetTime();
+    ReleaseFile(&budget, reserved[0]);
+    for (std::thread &thread : later)
+        thread.join();
+
+    EXPECT_GE(admittedAt[1], releasedAt[0]) << "file 1 does not fit beside file 0";
+    EXPECT_GE(admittedAt[2], releasedAt[0]) << "file 2 fits beside file 0 but must wait behind file 1";
+    EXPECT_EQ(0u, budget.reserved);
+}
+
+// A budget smaller than every file: each runs alone, and the batch still
+// writes every copy, byte for byte what an unbounded one writes.
+TEST(MemoryBudget, ABudgetSmallerThanEveryFileRunsThemOneAtATime)
+{
+    ImageSet inputs = MakeImageSet(L"budget", 300, 200);
+    ASSERT_EQ(5u, inputs.inputs.size());
+    WalkImageFolder(NULL, inputs.folder.c_str(), 4, 1);
+    const std::map<std::wstring, uint64_t> tight = HashFiles(OutputFolderOf(inputs.folder));
+    WalkImageFolder(NULL, inputs.folder.c_str(), 4);
+    EXPECT_EQ(5u, tight.size());
+    EXPECT_EQ(tight, HashFiles(OutputFolderOf(inputs.folder)));
+    RemoveTestFolder(inputs.folder);
 }
