@@ -2,7 +2,7 @@
 // pacing, window or folder browser, and reports how much memory the process
 // needed at its peak.
 //
-// usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull]]
+// usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull | batch<N>]]
 //
 // Every file directly inside the input folder goes through one
 // ResizeImageFile call, in listing order; the copies go into the output
@@ -13,9 +13,13 @@
 // claims (the releases at the end of the pipeline). `pull` measures other
 // ways of asking WIC for pixels (imaging/RowPull.h): a number of rows per
 // request, or "former" (requests passed on whole, the encoder converting
-// band by band).
+// band by band). `batch<N>` instead times the whole folder through the
+// batch's walk with N workers (0: one per processor), as the window runs it
+// but with no window: the copies go into the input folder's "Resized", and
+// only the total time and the peak memory are reported.
 
 #include "batch/ImageWriter.h"
+#include "batch/BatchPool.h"
 #include "batch/FolderBatch.h"
 #include "batch/ResizePipeline.h"
 #include "batch/ResizeSettings.h"
@@ -225,11 +229,27 @@ static void PrintSummary(const BenchmarkTotals &totals, double baselineMib, doub
     printf("memory target MiB: %.1f\n", frameMib + MEMORY_ALLOWANCE_MIB);
 }
 
+// The whole folder through the batch's pool of workers (0: one per processor).
+static void MeasureFolderBatch(const wchar_t *inputFolder, UINT workers)
+{
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    const double baselineMib = ReadPeakWorkingSetMib();
+    QueryPerformanceCounter(&start);
+    WalkImageFolder(NULL, inputFolder, workers);
+    QueryPerformanceCounter(&end);
+    printf("batch workers: %u (0: one per processor, here %u)\n", workers, CountBatchWorkers());
+    printf("total ms: %.1f\n", ComputeMilliseconds(start, end, frequency));
+    printf("working set before the batch MiB: %.1f\n", baselineMib);
+    printf("peak working set MiB: %.1f\n", ReadPeakWorkingSetMib());
+}
+
 static void PrintUsage()
 {
-    printf("usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull]]\n"
+    printf("usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull | batch<N>]]\n"
            "percent is one of the program's size choices: 10, 25, 50, 75, 125, 150 (default 25)\n"
-           "pull is the rows asked of a scaler per request, or former (default: the program's)\n");
+           "pull is the rows asked of a scaler per request, or former (default: the program's)\n"
+           "batch<N> times the folder through the batch with N workers (0: one per processor)\n");
 }
 
 // Sets how pixels are pulled; false for text that says no way.
@@ -256,6 +276,7 @@ int wmain(int argc, wchar_t **argv)
     double baselineMib = 0.0;
     int sizeChoiceId = ID_SIZE_25;
     int exitCode = 1;
+    int batchWorkers = -1; // a batch<N> run's N
     HRESULT hr;
 
     totals.skippedCount = 0;
@@ -271,7 +292,9 @@ int wmain(int argc, wchar_t **argv)
     if (argc >= 4)
     {
         sizeChoiceId = FindSizeChoiceId(argv[3]);
-        if (sizeChoiceId == 0 || (argc == 5 && !ApplyPullWay(argv[4])))
+        if (argc == 5 && wcsncmp(argv[4], L"batch", 5) == 0)
+            batchWorkers = static_cast<int>(wcstoul(argv[4] + 5, NULL, 10));
+        if (sizeChoiceId == 0 || (argc == 5 && batchWorkers < 0 && !ApplyPullWay(argv[4])))
         {
             PrintUsage();
             return 2;
@@ -300,6 +323,12 @@ int wmain(int argc, wchar_t **argv)
     printf("pull: %u rows per request (0: whole), %s\n", g_rowsPerPull.load(),
            g_convertOnce ? "one converter per file" : "the encoder converts each band");
 
+    if (batchWorkers >= 0)
+    {
+        MeasureFolderBatch(argv[1], static_cast<UINT>(batchWorkers));
+        exitCode = 0;
+        goto Cleanup;
+    }
     baselineMib = ReadPeakWorkingSetMib();
     hr = MeasureImageFolder(argv[1], argv[2], &totals);
     if (FAILED(hr))
