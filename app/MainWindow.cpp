@@ -1,7 +1,10 @@
 #include "MainWindow.h"
 
+#include "BatchStatus.h"
 #include "Dialogs.h"
 #include "Painting.h"
+#include "TaskbarProgress.h"
+#include "batch/BatchProgress.h"
 #include "batch/FolderBatch.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/PreviewSlot.h"
@@ -69,6 +72,7 @@ static void StartBatch(HWND window)
     CreateImagingContext();
     if (g_quitRequested)
         return;
+    PrepareBatchStatus();
     // Busy from here on, so that no second Open slips in before the worker
     // raises the flag itself.
     g_busy = true;
@@ -99,6 +103,7 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 
 static LRESULT OnCreate(HWND window)
 {
+    AllowTaskbarButtonMessage(window);
     _beginthread(StartupRepaintThread, 0, window);
     return 0;
 }
@@ -118,6 +123,14 @@ static LRESULT OnSetCursor()
     return 0;
 }
 
+// Messages whose ids are known only at run time, then the default.
+static LRESULT OnOtherMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == TaskbarButtonCreatedMessage())
+        return OnTaskbarButtonCreated(window);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message)
@@ -127,8 +140,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT:     return g_imaging ? PaintPreview(window) : PaintSplash(window);
     case WM_SETCURSOR: return OnSetCursor();
     case WM_COMMAND:   return OnCommand(window, wParam, lParam);
+    case WM_KEYDOWN:   return OnKeyDown(window, wParam, lParam);
+    case WM_BATCH_PROGRESS: return OnBatchProgress(window);
+    case WM_BATCH_ENDED:    return OnBatchEnded(window);
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return OnOtherMessage(window, message, wParam, lParam);
 }
 
 // The context and COM must outlive the worker: wait until it has finished
@@ -136,7 +152,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // messages sent by the worker are served meanwhile.
 static void WaitForBatchWorker()
 {
-    while (g_busy)
+    // A coordinator that is done may have posted its end to a window that
+    // is gone: nobody is left to lower g_busy then.
+    while (g_busy && !BatchCoordinatorEnded())
     {
         CancelFolderBrowser();
         MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
@@ -172,6 +190,7 @@ int RunApplication(HINSTANCE instance, HINSTANCE, PWSTR, int showState)
 
     WaitForBatchWorker();
     DiscardPublishedPreview();
+    ReleaseTaskbarList();
     if (g_imaging)
         FreeImagingContext(g_imaging);
     CoUninitialize();

@@ -74,6 +74,7 @@ static bool ListNextEntry(BatchListing *listing, BatchEntry *entry)
         // A drive root lists no dot entries, so they are skipped by name.
         if (IsDotEntry(found.cFileName))
             continue;
+        entry->attributes = found.dwFileAttributes;
         if (JoinEntryPath(entry->fullPath, listing->folderPath, found.cFileName) &&
             JoinPath(entry->outputPath, listing->outputFolder, L"\\", found.cFileName))
             return true;
@@ -121,14 +122,14 @@ bool TakeBatchEntry(BatchListing *listing, BatchEntry *entry)
 {
     bool taken = false;
     AcquireSRWLockExclusive(&listing->lock);
-    if (!g_quitRequested && ListNextEntry(listing, entry))
+    if (!BatchStopRequested() && ListNextEntry(listing, entry))
     {
         entry->slot = NoteInWork(listing, entry);
         entry->order = listing->inWork[entry->slot].order;
         taken = true;
         while (EarlierTwinInWork(listing, listing->inWork[entry->slot]))
             SleepConditionVariableSRW(&listing->entryFinished, &listing->lock, INFINITE, 0);
-        if (g_quitRequested)
+        if (BatchStopRequested())
         {
             // Closing starts no new file, even one that waited for its twin.
             listing->inWork[entry->slot].used = false;

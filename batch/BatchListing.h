@@ -9,7 +9,8 @@
 // without case (case twins; "a.heic" written as "a.heic.jpg" beside a real
 // "a.heic.jpg"), are never in work at the same time: the later one waits
 // until the earlier is finished, so it wins, as it does with one worker.
-// No entry is handed out once g_quitRequested is raised. Nothing here
+// No entry is handed out once a stop is asked for (BatchStopRequested:
+// closing or Esc). Nothing here
 // touches the process's current directory.
 #pragma once
 
@@ -24,6 +25,7 @@ struct BatchEntry
     wchar_t outputPath[MAX_PATH]; // its copy's name before the writer's own rules (ImageWriter.h)
     UINT slot;                    // where it is noted as in work
     ULONGLONG order;              // its place among the entries handed out, from 0
+    DWORD attributes;             // as listed (a folder is handed out too)
 };
 
 struct EntryInWork

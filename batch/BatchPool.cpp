@@ -1,5 +1,6 @@
 #include "BatchPool.h"
 
+#include "BatchProgress.h"
 #include "ResizePipeline.h"
 #include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
@@ -30,14 +31,17 @@ void ResizeListedEntries(const WorkerShare *share)
         while (TakeBatchEntry(share->listing, &entry))
         {
             FileAdmission admission = {share->budget, entry.order, false, 0};
+            FileOutcome outcome;
             // A file that fails costs only its own copy.
-            ResizeImageFileIn(context, share->window, PREVIEW_WHEN_DUE, &admission, entry.fullPath, entry.outputPath);
+            ResizeImageFileIn(context, share->window, PREVIEW_WHEN_DUE, &admission, entry.fullPath, entry.outputPath,
+                              &outcome);
             // The last frame holds its file open and its memory; let go of
             // it before the entry counts as finished.
             SafeRelease(&context->currentSource);
             if (admission.admitted)
                 ReleaseFile(share->budget, admission.reserved);
             FinishBatchEntry(share->listing, &entry);
+            NoteFileOutcome(share->window, entry.fullPath, entry.attributes, entry.outputPath, outcome);
         }
         FreeImagingContext(context);
     }

@@ -1,6 +1,7 @@
 #include "FolderBatch.h"
 
 #include "BatchPool.h"
+#include "BatchProgress.h"
 #include "ImageWriter.h"
 #include "LongPaths.h"
 #include "imaging/ImagingContext.h"
@@ -47,6 +48,8 @@ void WalkImageFolder(HWND window, const wchar_t *folderPath, UINT workerCount, U
         // once it ends.
         SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
         StartMemoryBudget(&budget, budgetBytes);
+        // Counted before the first file starts, for the window's title.
+        BeginBatchProgress(window, folderPath);
         RunBatchWorkers(window, &listing, &budget, workerCount);
         SetThreadExecutionState(ES_CONTINUOUS);
     }
@@ -83,11 +86,10 @@ void __cdecl BatchWorkerThread(void *argument)
     g_workerThreadId = GetCurrentThreadId();
     SetCursor(LoadCursorW(NULL, IDC_WAIT));
     RunInWorkerApartment(window, ResizeFolder);
-    SetCursor(LoadCursorW(NULL, IDC_WAIT));
-    // g_busy is still up, so the window picks the wait cursor once more.
-    SendMessageW(window, WM_SETCURSOR, 0, 0);
     g_workerThreadId = 0;
-    g_busy = false;
+    // The window lowers g_busy and puts the cursor back when the end
+    // reaches it, so no command queued meanwhile comes before its report.
+    EndBatchProgress(window);
 }
 
 static BOOL CALLBACK CancelDialogWindow(HWND window, LPARAM)

@@ -5,8 +5,8 @@
 // The coordinator asks for the folder and lists it; a pool of workers
 // (BatchPool.h) takes the entries in the listing's order, with no wait
 // between them; the walk starts no new file once g_quitRequested is raised.
-// Nothing is reported, and the process's current directory is never
-// touched.
+// The workers' progress and failures reach the window through
+// BatchProgress.h; the process's current directory is never touched.
 #pragma once
 
 #include "BatchListing.h"
@@ -19,8 +19,9 @@
 extern std::atomic<DWORD> g_workerThreadId;
 
 // Thread body (for _beginthread) of the coordinator; argument: the main
-// window. Holds g_busy raised for its whole life and lowers it as its last
-// act.
+// window. Holds g_busy raised for its whole life; as its last act it posts
+// the end to the window, which lowers g_busy (BatchProgress.h), or lowers
+// it itself where the window cannot take the end.
 void __cdecl BatchWorkerThread(void *window);
 
 // Runs batch(window) in a single-threaded COM apartment of the calling

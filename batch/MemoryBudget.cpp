@@ -65,7 +65,7 @@ bool AdmitFile(MemoryBudget *budget, ULONGLONG order, UINT64 bytes, UINT64 *rese
     bool admitted = false;
     *reserved = 0;
     AcquireSRWLockExclusive(&budget->lock);
-    while (!admitted && !g_quitRequested)
+    while (!admitted && !BatchStopRequested())
     {
         const bool fits = budget->admitted == 0 || wanted <= budget->total - budget->reserved;
         if (budget->nextOrder == order && fits)

@@ -6,7 +6,8 @@
 // larger than the whole budget runs alone, and a file whose size is not
 // known, which reserves the whole budget, too). While a file waits, no
 // later one is admitted, so none can starve. A reservation is released
-// when its file is done. No admission waits on past g_quitRequested.
+// when its file is done. No admission waits on past a stop
+// (BatchStopRequested).
 #pragma once
 
 #include "photo/PhotoHeader.h"

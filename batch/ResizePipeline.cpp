@@ -63,6 +63,8 @@ struct InputImage
     UINT orientation;
     bool hasAlpha;
     PhotoMetadata metadata;
+    UINT frameWidth, frameHeight; // frame 0's, from the header or the decoder; 0 x 0 until known
+    bool decoded;                 // a decoder read frame 0
 };
 
 // The orientation the header's reading found, for a file decoded as the
@@ -85,6 +87,11 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission 
 
     ReadPhotoFileHeader(path, &header);
     MarkStep(STEP_HEADER);
+    if (header.frameFound)
+    {
+        input->frameWidth = header.frameWidth;
+        input->frameHeight = header.frameHeight;
+    }
     // Every file the batch hands out passes here once, so that the next in
     // the listing can be admitted after it.
     if (admission && admission->budget)
@@ -102,6 +109,8 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission 
     MarkStep(STEP_DECODE);
     if (FAILED(hr))
         goto Cleanup;
+    input->decoded = true;
+    frame->GetSize(&input->frameWidth, &input->frameHeight);
     // The platform's decoders hand over the pixels as stored; the tag says
     // how they are meant to be shown. What the photo knows beside its
     // pixels goes into the copy; a failure there only means less is carried.
@@ -151,7 +160,7 @@ void OfferPreview(HWND window, ImagingContext *context, const InputImage &input)
 
 // The full-size result, scaled from the whole frame made the current
 // source once more, turned upright and written with what the photo carries.
-HRESULT WriteResizedCopy(ImagingContext *context, InputImage *input, const wchar_t *outputPath)
+HRESULT WriteResizedCopy(ImagingContext *context, InputImage *input, const wchar_t *outputPath, HRESULT *written)
 {
     IWICBitmapSource *scaled = NULL, *upright = NULL;
     UINT width = 0, height = 0, targetWidth = 0, targetHeight = 0;
@@ -198,22 +207,47 @@ HRESULT WriteResizedCopy(ImagingContext *context, InputImage *input, const wchar
     }
     // The write's own result does not end the batch; an output is complete
     // or absent either way.
-    WriteImageFile(context, upright ? upright : scaled, outputPath, &input->metadata);
+    *written = WriteImageFile(context, upright ? upright : scaled, outputPath, &input->metadata);
 
 Cleanup:
     SafeRelease(&upright);
     SafeRelease(&scaled);
     return hr;
 }
+// What became of the file, for the batch's report (FailureReport.h).
+void NoteOutcome(const InputImage &input, HRESULT resized, HRESULT written, const wchar_t *outputPath,
+                 FileOutcome *outcome)
+{
+    outcome->step = !input.decoded || !input.pixels ? OUTCOME_NOT_READ
+                    : FAILED(resized)               ? OUTCOME_NOT_RESIZED
+                    : FAILED(written)               ? OUTCOME_NOT_WRITTEN
+                                                    : OUTCOME_WRITTEN;
+    outcome->hr = FAILED(resized) ? resized : written;
+    // A stop answers E_ABORT: at the budget's door or between two bands.
+    if (outcome->hr == E_ABORT)
+        outcome->step = OUTCOME_STOPPED;
+    outcome->frameWidth = input.frameWidth;
+    outcome->frameHeight = input.frameHeight;
+    outcome->decoded = input.decoded;
+    outcome->targetReadOnly = false;
+    wchar_t writtenPath[MAX_PATH];
+    if (outcome->step == OUTCOME_NOT_WRITTEN && SUCCEEDED(ComposeWrittenPath(outputPath, writtenPath)))
+    {
+        const DWORD attributes = GetFileAttributesW(writtenPath);
+        outcome->targetReadOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    }
+}
 } // namespace
 
 HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence cadence, FileAdmission *admission,
-                          const wchar_t *fullPath, const wchar_t *outputPath)
+                          const wchar_t *fullPath, const wchar_t *outputPath, FileOutcome *outcome)
 {
     InputImage input;
     input.pixels = NULL;
     input.orientation = ORIENTATION_UPRIGHT;
     input.hasAlpha = false;
+    input.frameWidth = input.frameHeight = 0;
+    input.decoded = false;
     InitPhotoMetadata(&input.metadata);
 
     // The previous frame is not needed any more; letting it go before the
@@ -234,8 +268,11 @@ HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence c
         PumpPendingMessages();
     }
     MarkStep(STEP_PREVIEW);
+    HRESULT written = S_OK;
     if (SUCCEEDED(hr))
-        hr = WriteResizedCopy(context, &input, outputPath);
+        hr = WriteResizedCopy(context, &input, outputPath, &written);
+    if (outcome)
+        NoteOutcome(input, hr, written, outputPath, outcome);
     SafeRelease(&input.pixels);
     return hr;
 }

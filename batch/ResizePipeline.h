@@ -7,6 +7,7 @@
 // is copied.
 #pragma once
 
+#include "FailureReport.h"
 #include "MemoryBudget.h"
 #include "imaging/ImagingContext.h"
 
@@ -26,9 +27,10 @@ enum PreviewCadence
 // the preview, so that whether a copy is written never depends on timing.
 // With an admission, nothing is decoded before the budget admits the file
 // (admission->admitted; the caller releases what it reserved); a stop
-// while it waits answers E_ABORT.
+// while it waits answers E_ABORT. With an outcome, what became of the file
+// is told there, the write's own answer included.
 HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence cadence, FileAdmission *admission,
-                          const wchar_t *fullPath, const wchar_t *outputPath);
+                          const wchar_t *fullPath, const wchar_t *outputPath, FileOutcome *outcome = NULL);
 
 // ResizeImageFileIn with g_imaging and a preview of every file.
 HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath);

@@ -2,3 +2,4 @@
 
 std::atomic<bool> g_quitRequested(false);
 std::atomic<bool> g_busy(false);
+std::atomic<bool> g_stopRequested(false);

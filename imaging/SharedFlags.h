@@ -14,3 +14,14 @@ extern std::atomic<bool> g_quitRequested;
 // (and again by the worker itself), lowered by the worker as its last act,
 // or by the UI thread if the worker could not be started.
 extern std::atomic<bool> g_busy;
+
+// Stop the running batch as closing would (start no new file, give up a
+// picture too large to finish quickly) while the program stays open.
+// Raised by the UI thread on Esc, lowered by it when it starts a batch.
+extern std::atomic<bool> g_stopRequested;
+
+// What the batch's stop points test: closing, or Esc.
+inline bool BatchStopRequested()
+{
+    return g_quitRequested || g_stopRequested;
+}

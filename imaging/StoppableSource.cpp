@@ -26,7 +26,7 @@ public:
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
     {
         return AnswerWithoutThrowing([&] {
-            if (g_quitRequested)
+            if (BatchStopRequested())
                 return E_ABORT;
             return m_inner->CopyPixels(requested, stride, bufferSize, buffer);
         });

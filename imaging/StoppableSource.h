@@ -2,7 +2,8 @@
 // given up instead of finished.
 //
 // Promises: the stoppable source passes every request on to the source it
-// wraps until g_quitRequested is raised; from then on each CopyPixels
+// wraps until a stop is asked for (BatchStopRequested: closing or Esc);
+// from then on each CopyPixels
 // answers E_ABORT, so the encoder pulling it fails between two bands and
 // the writer keeps nothing of the copy. Pixels it hands out are the inner
 // source's, unchanged.

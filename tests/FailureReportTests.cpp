@@ -1,8 +1,11 @@
 // The reasons a file was not resized, the names shown for them, the
 // message that lists them, and which names the installed decoders claim.
+#include "ReportFolder.h"
 #include "TestImages.h"
 
+#include "batch/BatchProgress.h"
 #include "batch/FailureReport.h"
+#include "batch/FolderBatch.h"
 #include "imaging/DecoderExtensions.h"
 
 #include <gtest/gtest.h>
@@ -175,4 +178,23 @@ TEST(DecoderExtensions, TheInstalledDecodersClaimTheirNamesOnly)
                                L".jp", L"a.jpgx", L"a.pn"};
     for (const wchar_t *name : others)
         EXPECT_FALSE(IsClaimedByDecoder(claimed, name)) << Narrow(name) << " in " << Narrow(claimed);
+}
+
+// Through the real walk and its workers: folders, files that are not
+// images and a folder named like one are counted or skipped in silence.
+TEST(BatchReport, NamesEachFailedImageOnceWithItsReason)
+{
+    const std::wstring folder = MakeTempFolder(L"report");
+    ASSERT_TRUE(MakeReportFolder(folder));
+    WalkImageFolder(NULL, folder.c_str(), 2);
+
+    const BatchProgressView view = ReadBatchProgress();
+    EXPECT_EQ(REPORT_FOLDER_FILES, view.filesTotal) << "files counted before the first started";
+    EXPECT_EQ(REPORT_FOLDER_FILES, view.filesDone) << "files finished, whatever became of them";
+    EXPECT_EQ(3u, view.imagesFailed);
+    const std::wstring report = TakeFailureReport();
+    EXPECT_EQ(ExpectedReportLines(), ReportLinesInNameOrder(report)) << Narrow(report);
+    EXPECT_TRUE(TakeFailureReport().empty()) << "the failures are reported once";
+    EXPECT_TRUE(FileExists(folder + L"\\Resized\\good.png") && FileExists(folder + L"\\Resized\\good.jpg"));
+    RemoveTree(folder);
 }
