@@ -4,7 +4,6 @@
 #include "OwnBitmapSources.h"
 
 #include <propidl.h>
-#include <stdint.h>
 
 #include <new>
 #include <vector>
@@ -55,9 +54,10 @@ public:
             return hr;
         // One row of alpha at a time: a row of the copy, not the picture.
         std::vector<BYTE> row;
-        if (static_cast<uint64_t>(rect.Width) * 4 > UINT_MAX)
+        size_t rowBytes = 0;
+        if (!ComputeImageBytes(static_cast<UINT>(rect.Width), 1, 4, &rowBytes) || rowBytes > UINT_MAX)
             return E_OUTOFMEMORY;
-        row.resize(static_cast<size_t>(rect.Width) * 4);
+        row.resize(rowBytes);
         for (INT y = 0; y < rect.Height; ++y)
         {
             const WICRect line = {rect.X, rect.Y + y, rect.Width, 1};

@@ -141,9 +141,12 @@ HRESULT OwnBitmapSource::CheckCopyRequest(const WICRect *requested, UINT stride,
 
 bool ComputeImageBytes(UINT width, UINT height, UINT bytesPerPixel, size_t *bytes)
 {
-    // Two 32-bit factors cannot wrap 64 bits; the third is checked.
+    // Two 32-bit factors cannot wrap 64 bits; the third is checked. One
+    // block must stay within PTRDIFF_MAX, so that the difference of any two
+    // addresses in it is defined: in the 32-bit build, large-address-aware,
+    // a block of 2 GiB could be had, and that is refused.
     const uint64_t pixels = static_cast<uint64_t>(width) * height;
-    if (bytesPerPixel == 0 || pixels > SIZE_MAX / bytesPerPixel)
+    if (bytesPerPixel == 0 || pixels > static_cast<uint64_t>(PTRDIFF_MAX) / bytesPerPixel)
         return false;
     *bytes = static_cast<size_t>(pixels * bytesPerPixel);
     return true;
