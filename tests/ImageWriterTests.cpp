@@ -7,7 +7,7 @@
 
 #include "batch/ImageWriter.h"
 #include "batch/LongPaths.h"
-#include "batch/PatientFiles.h"
+#include "batch/TempFile.h"
 
 #include <gtest/gtest.h>
 
