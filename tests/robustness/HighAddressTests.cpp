@@ -13,6 +13,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
+
 namespace
 {
 const uint64_t TWO_GIB = 0x80000000ull;
@@ -100,7 +102,8 @@ TEST(HighAddress, PhotosAreResizedTurnedAndWrittenWithEveryBlockAboveTwoGib)
     ASSERT_EQ(S_OK, MakeBgrBitmap(1600, 1200, Quarters, &bitmap));
     ASSERT_EQ(S_OK, EncodeToFile(bitmap, GUID_ContainerFormatPng, folder + L"\\plain.png"));
     ASSERT_EQ(S_OK, EncodeToFile(bitmap, GUID_ContainerFormatJpeg, folder + L"\\turned.jpg"));
-    // Turned a quarter clockwise (orientation 6): the pipeline turns it into a block of its own.
+    // Turned a quarter clockwise (orientation 6): the pipeline turns it in a block of its own,
+    // and the JPEG copy carries the Exif block through the splicing stream.
     const std::vector<BYTE> turned = InsertJpegSegment(ReadFileBytes(folder + L"\\turned.jpg"), 0xE1,
                                                        ExifPayload(BuildTiffBlock(false, {IntegerTag(false, 0x0112, 3, 6)})));
     ASSERT_TRUE(WriteFileBytes(folder + L"\\turned.jpg", turned.data(), turned.size()));
@@ -127,9 +130,10 @@ TEST(HighAddress, PhotosAreResizedTurnedAndWrittenWithEveryBlockAboveTwoGib)
     {
         const wchar_t *input, *output;
         UINT width, height, shown[4]; // the output's size and its quarters' colours, left to right, top down
+        bool carriesExif;
     } cases[] = {
-        {L"plain.png", L"plain-out.tif", 2400, 1800, {RED, GREEN, BLUE, WHITE}},
-        {L"turned.jpg", L"turned-out.png", 1800, 2400, {BLUE, RED, WHITE, GREEN}},
+        {L"plain.png", L"plain-out.tif", 2400, 1800, {RED, GREEN, BLUE, WHITE}, false},
+        {L"turned.jpg", L"turned-out.jpg", 1800, 2400, {BLUE, RED, WHITE, GREEN}, true},
     };
     ScaleGuard scale(1.5f);
     for (const auto &row : cases)
@@ -142,6 +146,10 @@ TEST(HighAddress, PhotosAreResizedTurnedAndWrittenWithEveryBlockAboveTwoGib)
         ASSERT_FALSE(written.empty()) << Narrow(output) << " is missing or does not decode";
         EXPECT_EQ(row.width, width) << Narrow(output);
         EXPECT_EQ(row.height, height) << Narrow(output);
+        const std::vector<BYTE> bytes = ReadFileBytes(output);
+        const char exif[] = "Exif\0";
+        EXPECT_EQ(row.carriesExif, std::search(bytes.begin(), bytes.end(), exif, exif + sizeof(exif)) != bytes.end())
+            << Narrow(output) << ": the Exif block carried or not";
         for (int i = 0; i < 4; ++i)
         {
             const size_t x = width / 4 * (1 + 2 * (i % 2)), y = height / 4 * (1 + 2 * (i / 2));
