@@ -8,6 +8,7 @@
 #include "batch/ImageWriter.h"
 #include "batch/LongPaths.h"
 #include "batch/TempFile.h"
+#include "imaging/IndexedPalette.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,17 @@ public:
 UINT TopBandApart(UINT x, UINT y)
 {
     return y < 64 ? 0xFF0000 : (x / 8) % 2 ? 0x0000FF : 0x00FF00;
+}
+
+// A logo's worries at once: far more than 255 colours, opaque black
+// columns, a transparent band stored as black, and one row either side of
+// half coverage.
+UINT BlackAmongManyColours(UINT x, UINT y)
+{
+    if (y < 8)
+        return 0x00000000;
+    const UINT alpha = y == 8 ? 0x7F000000u : y == 9 ? 0x80000000u : 0xFF000000u;
+    return alpha | (x % 4 == 0 ? 0 : (x * 4) << 16 | (y * 4) << 8 | 0x80);
 }
 
 // Holds a file open without delete sharing, as a scanner or a viewer
@@ -353,6 +365,55 @@ TEST_F(ImageWriterTest, IndexedCopyTakesItsColoursFromTheWholePicture)
     const std::wstring dotPath = folder + L"\\dot.gif";
     EXPECT_EQ(S_OK, WriteImageFile(&context, dot, dotPath.c_str()));
     EXPECT_EQ(GIF, MagicOf(ReadFileBytes(dotPath)));
+}
+
+// Under Wine the GIF encoder takes no transparent index, so the keyed
+// pieces are checked here as the frame would be given them.
+TEST_F(ImageWriterTest, KeyedIndexedCopyPutsOnlyUncoveredPixelsOnTheTransparentEntry)
+{
+    const UINT W = 64, H = 64;
+    Com<IWICBitmap> straight;
+    Com<IWICFormatConverter> picture;
+    ASSERT_EQ(S_OK, MakeBgraBitmap(W, H, BlackAmongManyColours, &straight));
+    ASSERT_EQ(S_OK, TestFactory()->CreateFormatConverter(&picture));
+    ASSERT_EQ(S_OK, picture->Initialize(straight, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, NULL, 0.0,
+                                        WICBitmapPaletteTypeCustom));
+    Com<IWICPalette> palette;
+    Com<IWICBitmapSource> keyed, unkeyed;
+    ASSERT_EQ(S_OK, CreateKeyedIndexedSource(TestFactory(), picture, &palette, &keyed, &unkeyed));
+    WICColor entries[256];
+    UINT count = 0;
+    ASSERT_EQ(S_OK, palette->GetColors(256, entries, &count));
+    ASSERT_EQ(256u, count) << "the frame's palette";
+    EXPECT_EQ(0u, entries[255] >> 24) << "the last entry is the transparent one";
+    for (UINT i = 0; i < 255; ++i)
+        EXPECT_EQ(0xFFu, entries[i] >> 24) << "entry " << i << " is 0x" << std::hex << entries[i];
+    for (IWICBitmapSource *source : {keyed.p, unkeyed.p})
+    {
+        const bool keys = source == keyed.p;
+        Com<IWICPalette> answered;
+        UINT answeredCount = 0;
+        ASSERT_EQ(S_OK, TestFactory()->CreatePalette(&answered));
+        ASSERT_EQ(S_OK, source->CopyPalette(answered));
+        EXPECT_EQ(S_OK, answered->GetColorCount(&answeredCount));
+        EXPECT_EQ(256u, answeredCount) << (keys ? "keyed" : "unkeyed") << " source's palette";
+        std::vector<BYTE> indices(W * H);
+        ASSERT_EQ(S_OK, source->CopyPixels(NULL, W, W * H, indices.data()));
+        for (UINT y = 0; y < H; ++y)
+            for (UINT x = 0; x < W; ++x)
+            {
+                const UINT want = BlackAmongManyColours(x, y), got = entries[indices[y * W + x]];
+                EXPECT_EQ(keys && (want >> 24) < 0x80, indices[y * W + x] == 255)
+                    << (keys ? "keyed" : "unkeyed") << " pixel (" << x << ", " << y << ") of 0x" << std::hex << want
+                    << " got index " << std::dec << indices[y * W + x];
+                // The palette's black may be a near black averaged from its box.
+                if ((want >> 24) == 0xFF && x % 4 == 0)
+                {
+                    EXPECT_TRUE((got & 0xFFF0F0F0) == 0xFF000000)
+                        << "opaque black at (" << x << ", " << y << ") came out 0x" << std::hex << got;
+                }
+            }
+    }
 }
 
 // A hold shorter than the writer's patience costs nothing; a longer one
