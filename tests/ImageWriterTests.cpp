@@ -8,10 +8,13 @@
 #include "batch/ImageWriter.h"
 #include "batch/LongPaths.h"
 #include "batch/TempFile.h"
+#include "imaging/IndexedPalette.h"
 
 #include <gtest/gtest.h>
 
 #include <string.h>
+
+#include <algorithm>
 
 namespace
 {
@@ -104,6 +107,83 @@ UINT TopBandApart(UINT x, UINT y)
 {
     return y < 64 ? 0xFF0000 : (x / 8) % 2 ? 0x0000FF : 0x00FF00;
 }
+
+// A logo's worries at once: far more than 255 colours, opaque black
+// columns, a transparent band stored as black, and one row either side of
+// half coverage.
+UINT BlackAmongManyColours(UINT x, UINT y)
+{
+    if (y < 8)
+        return 0x00000000;
+    const UINT alpha = y == 8 ? 0x7F000000u : y == 9 ? 0x80000000u : 0xFF000000u;
+    return alpha | (x % 4 == 0 ? 0 : (x * 4) << 16 | (y * 4) << 8 | 0x80);
+}
+const UINT LOGO_SIDE = 64;
+
+// That picture premultiplied, as the writer hands it on.
+HRESULT MakeLogoPicture(IWICBitmap **straight, IWICFormatConverter **picture)
+{
+    HRESULT hr = MakeBgraBitmap(LOGO_SIDE, LOGO_SIDE, BlackAmongManyColours, straight);
+    if (SUCCEEDED(hr))
+        hr = TestFactory()->CreateFormatConverter(picture);
+    return FAILED(hr) ? hr : (*picture)->Initialize(*straight, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                                    NULL, 0.0, WICBitmapPaletteTypeCustom);
+}
+
+// The indices of an 8bpp indexed picture of the logo's size; empty when
+// they cannot be read.
+std::vector<BYTE> ReadLogoIndices(IWICBitmapSource *indexed)
+{
+    std::vector<BYTE> indices(LOGO_SIDE * LOGO_SIDE);
+    if (FAILED(indexed->CopyPixels(NULL, LOGO_SIDE, LOGO_SIDE * LOGO_SIDE, indices.data())))
+        indices.clear();
+    return indices;
+}
+
+// A GIF frame as Windows' encoder answers it, as far as the palette and the
+// graphic control extension go (Wine's refuses the extension): records the
+// palette and the values it takes, and refuses the one named.
+class RecordingGifFrame : public IWICBitmapFrameEncode, public IWICMetadataQueryWriter
+{
+public:
+    const wchar_t *refused = NULL;
+    std::vector<std::wstring> taken;
+    std::vector<WICColor> palette;
+
+    STDMETHODIMP QueryInterface(REFIID, void **object) override { *object = NULL; return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetMetadataQueryWriter(IWICMetadataQueryWriter **writer) override { *writer = this; return S_OK; }
+    STDMETHODIMP SetMetadataByName(LPCWSTR name, const PROPVARIANT *) override
+    {
+        if (refused && wcscmp(name, refused) == 0)
+            return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+        taken.push_back(name);
+        return S_OK;
+    }
+    STDMETHODIMP SetPalette(IWICPalette *given) override
+    {
+        UINT count = 0;
+        palette.resize(256);
+        const HRESULT hr = given->GetColors(256, palette.data(), &count);
+        palette.resize(count);
+        return hr;
+    }
+    STDMETHODIMP Initialize(IPropertyBag2 *) override { return E_NOTIMPL; }
+    STDMETHODIMP SetSize(UINT, UINT) override { return E_NOTIMPL; }
+    STDMETHODIMP SetResolution(double, double) override { return E_NOTIMPL; }
+    STDMETHODIMP SetPixelFormat(WICPixelFormatGUID *) override { return E_NOTIMPL; }
+    STDMETHODIMP SetColorContexts(UINT, IWICColorContext **) override { return E_NOTIMPL; }
+    STDMETHODIMP SetThumbnail(IWICBitmapSource *) override { return E_NOTIMPL; }
+    STDMETHODIMP WritePixels(UINT, UINT, UINT, BYTE *) override { return E_NOTIMPL; }
+    STDMETHODIMP WriteSource(IWICBitmapSource *, WICRect *) override { return E_NOTIMPL; }
+    STDMETHODIMP Commit() override { return E_NOTIMPL; }
+    STDMETHODIMP GetContainerFormat(GUID *) override { return E_NOTIMPL; }
+    STDMETHODIMP GetLocation(UINT, WCHAR *, UINT *) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMetadataByName(LPCWSTR, PROPVARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP GetEnumerator(IEnumString **) override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveMetadataByName(LPCWSTR) override { return E_NOTIMPL; }
+};
 
 // Holds a file open without delete sharing, as a scanner or a viewer
 // does, and lets go after a while.
@@ -353,6 +433,77 @@ TEST_F(ImageWriterTest, IndexedCopyTakesItsColoursFromTheWholePicture)
     const std::wstring dotPath = folder + L"\\dot.gif";
     EXPECT_EQ(S_OK, WriteImageFile(&context, dot, dotPath.c_str()));
     EXPECT_EQ(GIF, MagicOf(ReadFileBytes(dotPath)));
+}
+
+// Under Wine the GIF encoder takes no transparent index, so the keyed
+// pieces are checked here as the frame would be given them.
+TEST_F(ImageWriterTest, KeyedIndexedCopyPutsOnlyUncoveredPixelsOnTheTransparentEntry)
+{
+    Com<IWICBitmap> straight;
+    Com<IWICFormatConverter> picture;
+    ASSERT_EQ(S_OK, MakeLogoPicture(&straight, &picture));
+    Com<IWICPalette> palette, answered;
+    Com<IWICBitmapSource> keyed, unkeyed;
+    ASSERT_EQ(S_OK, CreateKeyedIndexedSource(TestFactory(), picture, &palette, &keyed, &unkeyed));
+    ASSERT_EQ(S_OK, TestFactory()->CreatePalette(&answered));
+    ASSERT_EQ(S_OK, keyed->CopyPalette(answered)) << "the keyed source answers the frame's palette";
+    WICColor entries[256];
+    UINT count = 0;
+    ASSERT_EQ(S_OK, answered->GetColors(256, entries, &count));
+    ASSERT_EQ(256u, count);
+    for (UINT i = 0; i < 256; ++i)
+        EXPECT_EQ(i == 255 ? 0u : 0xFFu, entries[i] >> 24) << "only the last entry is transparent; entry " << i
+                                                           << " is 0x" << std::hex << entries[i];
+    const std::vector<BYTE> indices = ReadLogoIndices(keyed);
+    ASSERT_EQ(LOGO_SIDE * LOGO_SIDE, indices.size());
+    for (UINT i = 0; i < indices.size(); ++i)
+    {
+        const UINT want = BlackAmongManyColours(i % LOGO_SIDE, i / LOGO_SIDE), got = entries[indices[i]];
+        EXPECT_EQ((want >> 24) < 0x80, indices[i] == 255)
+            << "pixel " << i << " of 0x" << std::hex << want << " got index " << std::dec << +indices[i];
+        // The palette's black may be a near black averaged from its box.
+        if (want == 0xFF000000)
+        {
+            EXPECT_TRUE((got & 0xFFF0F0F0) == 0xFF000000) << "opaque black pixel " << i << " came out 0x" << std::hex << got;
+        }
+    }
+}
+
+// The index is written before the flag. A frame that refuses the index is
+// left unmarked and gets a palette of the picture's own; one that takes the
+// index but refuses the flag gets no pixel on that index, so no mark its
+// writer kept can make a hole.
+TEST_F(ImageWriterTest, TransparencyIsFlaggedOnlyOnceItsIndexIsTaken)
+{
+    const wchar_t *const INDEX = L"/grctlext/TransparentColorIndex", *const FLAG = L"/grctlext/TransparencyFlag";
+    const struct
+    {
+        const wchar_t *refused;
+        std::vector<std::wstring> taken;
+        UINT onLastEntry; // the rows under half coverage, where the flag went in
+    } cases[] = {{NULL, {INDEX, FLAG}, 9 * LOGO_SIDE}, {FLAG, {INDEX}, 0}, {INDEX, {}, 0}};
+    Com<IWICBitmap> straight;
+    Com<IWICFormatConverter> picture;
+    ASSERT_EQ(S_OK, MakeLogoPicture(&straight, &picture));
+    for (const auto &c : cases)
+    {
+        RecordingGifFrame frame;
+        frame.refused = c.refused;
+        Com<IWICBitmapSource> indexed;
+        const std::string label = c.refused ? Narrow(c.refused) + " refused" : "all taken";
+        ASSERT_EQ(S_OK, CreateIndexedSource(TestFactory(), &frame, picture, GUID_WICPixelFormat8bppIndexed, true, &indexed))
+            << label;
+        EXPECT_EQ(c.taken, frame.taken) << label;
+        ASSERT_EQ(256u, frame.palette.size()) << label;
+        // Unmarked, the palette is the picture's own and has no transparent entry.
+        EXPECT_EQ(c.taken.empty() ? 0xFFu : 0u, frame.palette[255] >> 24) << label;
+        const std::vector<BYTE> indices = ReadLogoIndices(indexed);
+        ASSERT_EQ(LOGO_SIDE * LOGO_SIDE, indices.size()) << label;
+        if (!c.taken.empty())
+        {
+            EXPECT_EQ(c.onLastEntry, static_cast<UINT>(std::count(indices.begin(), indices.end(), 255))) << label;
+        }
+    }
 }
 
 // A hold shorter than the writer's patience costs nothing; a longer one
