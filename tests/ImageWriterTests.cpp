@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mmsystem.h>
 #include <string.h>
 
 #include <algorithm>
@@ -529,6 +530,79 @@ TEST_F(ImageWriterTest, OutputHeldByAnotherProgramIsWaitedForWithinBounds)
         EXPECT_EQ(c.replaced, SUCCEEDED(hr)) << "held " << c.holdMs << " ms: " << Hex(hr);
         EXPECT_EQ(c.replaced ? PNG : NONE, MagicOf(bytes)) << "held " << c.holdMs << " ms: " << bytes.size() << " bytes";
         EXPECT_EQ(std::vector<std::wstring>{L"held.png"}, ListFolder(folder)) << "held " << c.holdMs << " ms";
+    }
+}
+
+// The temporary file is ours alone while it is written, and is put in
+// place through its own handle: onto a new name or over an old output at
+// once, after a brief hold within bounds, and never where waiting would
+// not help (a folder in the way, a missing folder), which fails at once.
+TEST_F(ImageWriterTest, TheTemporaryFileIsRenamedThroughItsOwnHandle)
+{
+    const struct
+    {
+        const char *what;
+        const wchar_t *target;
+        int standing; // 0 nothing, 1 an old file, 2 a folder, 3 an old file held for 300 ms
+        bool renamed;
+        bool waits;
+    } cases[] = {{"new name", L"new.png", 0, true, false},
+                 {"old output", L"old.png", 1, true, false},
+                 {"held output", L"held.png", 3, true, true},
+                 {"folder in the way", L"folder.png", 2, false, false},
+                 {"missing folder", L"missing\\new.png", 0, false, false}};
+    for (const auto &c : cases)
+    {
+        const std::wstring target = folder + L"\\" + c.target;
+        if (c.standing == 1 || c.standing == 3)
+        {
+            ASSERT_TRUE(WriteFileBytes(target, "old", 3));
+        }
+        if (c.standing == 2)
+        {
+            ASSERT_TRUE(CreateDirectoryW(target.c_str(), NULL));
+        }
+        HeldFile held = {INVALID_HANDLE_VALUE, 300};
+        HANDLE thread = NULL;
+        if (c.standing == 3)
+        {
+            held.handle = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            thread = CreateThread(NULL, 0, LetGoLater, &held, 0, NULL);
+        }
+        HANDLE file = INVALID_HANDLE_VALUE;
+        ASSERT_EQ(S_OK, CreateTempFileIn(folder.c_str(), &file)) << c.what;
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file, "new", 3, &written, NULL));
+        const std::vector<std::wstring> listed = ListFolder(folder);
+        std::wstring temp;
+        for (const std::wstring &name : listed)
+            if (name.compare(0, 3, L"qmw") == 0)
+                temp = folder + L"\\" + name;
+        HANDLE other = CreateFileW(temp.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   NULL, OPEN_EXISTING, 0, NULL);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, other) << c.what << ": somebody else could open the temporary file";
+        if (other != INVALID_HANDLE_VALUE)
+            CloseHandle(other);
+        const DWORD started = timeGetTime();
+        const HRESULT hr = RenameTempFileOnto(file, target.c_str());
+        const DWORD elapsed = timeGetTime() - started;
+        if (FAILED(hr))
+            DiscardTempFile(file);
+        else
+            CloseHandle(file);
+        if (thread)
+        {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+        EXPECT_EQ(c.renamed, SUCCEEDED(hr)) << c.what << ": " << Hex(hr);
+        if (c.renamed)
+        {
+            EXPECT_EQ(std::vector<BYTE>({'n', 'e', 'w'}), ReadFileBytes(target)) << c.what;
+        }
+        EXPECT_EQ(c.waits, elapsed >= 250) << c.what << ": the rename took " << elapsed << " ms";
+        for (const std::wstring &name : ListFolder(folder))
+            EXPECT_NE(0, name.compare(0, 3, L"qmw")) << c.what << ": " << Narrow(name) << " was left";
     }
 }
 
