@@ -1,5 +1,6 @@
 #include "OwnBitmapSources.h"
 
+#include "ExceptionBoundary.h"
 #include "ImagingContext.h"
 
 #include <stdint.h>
@@ -163,6 +164,12 @@ public:
 
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
     {
+        return AnswerWithoutThrowing([&] { return CopyRows(requested, stride, bufferSize, buffer); });
+    }
+
+private:
+    HRESULT CopyRows(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer)
+    {
         WICRect rect;
         HRESULT hr = CheckCopyRequest(requested, stride, bufferSize, buffer, m_bytesPerPixel, &rect);
         if (FAILED(hr))
@@ -178,7 +185,6 @@ public:
         return S_OK;
     }
 
-private:
     const UINT m_bytesPerPixel;
     BYTE *const m_pixels;
 };
@@ -194,6 +200,12 @@ public:
     ~WhiteBackedSource() override { m_inner->Release(); }
 
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
+    {
+        return AnswerWithoutThrowing([&] { return CopyOntoWhite(requested, stride, bufferSize, buffer); });
+    }
+
+private:
+    HRESULT CopyOntoWhite(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer)
     {
         WICRect rect;
         const HRESULT hr = CopyFromInner(m_inner, requested, stride, bufferSize, buffer, 4, &rect);
@@ -218,7 +230,6 @@ public:
         return S_OK;
     }
 
-private:
     IWICBitmapSource *const m_inner;
 };
 } // namespace
