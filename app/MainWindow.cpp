@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 #include "Painting.h"
 #include "batch/FolderBatch.h"
+#include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/SharedFlags.h"
 #include "resource.h"
@@ -52,10 +53,13 @@ bool CreateMainWindow(HINSTANCE instance, int showState)
 void __cdecl StartupRepaintThread(void *argument)
 {
     HWND window = static_cast<HWND>(argument);
-    Sleep(50);
-    RECT client;
-    GetClientRect(window, &client);
-    InvalidateRect(window, &client, FALSE);
+    AnswerWithoutThrowing([&] {
+        Sleep(50);
+        RECT client;
+        GetClientRect(window, &client);
+        InvalidateRect(window, &client, FALSE);
+        return S_OK;
+    });
 }
 
 static void ShowDialog(HWND window, int templateId, DLGPROC procedure)
@@ -117,7 +121,7 @@ static LRESULT OnSetCursor()
     return 0;
 }
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+static LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message)
     {
@@ -128,6 +132,21 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:   return OnCommand(window, wParam, lParam);
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A message whose handling throws gets the system's default answer: a
+// paint still validates the window (else WM_PAINT would come again and
+// again), a command does nothing. No handler raises a flag that a throw
+// could leave up, and WM_DESTROY posts its quit message through nothing
+// that can throw.
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT answer = 0;
+    const bool handled = AnswerWithoutThrowing(false, [&] {
+        answer = HandleMainWindowMessage(window, message, wParam, lParam);
+        return true;
+    });
+    return handled ? answer : DefWindowProcW(window, message, wParam, lParam);
 }
 
 // The context and COM must outlive the worker: wait until it has finished

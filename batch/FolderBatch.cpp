@@ -3,6 +3,7 @@
 #include "ImageWriter.h"
 #include "LongPaths.h"
 #include "ResizePipeline.h"
+#include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/SharedFlags.h"
 
@@ -152,7 +153,10 @@ void WalkImageFolder(HWND window, const wchar_t *folderPath)
 
         if (g_quitRequested)
             break;
-        ResizeImageFile(window, fullPath, outputPath);
+        // The pipeline answers what the standard library throws as a failed
+        // file; should anything pass it all the same, only this entry fails,
+        // and the walk still closes its search and puts the directory back.
+        AnswerWithoutThrowing([&] { return ResizeImageFile(window, fullPath, outputPath); });
         PumpPendingMessages();
         if (g_quitRequested)
             break;
@@ -188,7 +192,12 @@ void RunInWorkerApartment(HWND window, void (*batch)(HWND))
     // and on Windows the codecs are COM classes. A thread that already has
     // an apartment of another kind keeps it, and the batch runs there.
     const HRESULT hr = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    batch(window);
+    // Whatever the run throws ends the run, not the program; the apartment
+    // is still left.
+    AnswerWithoutThrowing([&] {
+        batch(window);
+        return S_OK;
+    });
     // The walk let go of the current source; the factory belongs to the UI
     // thread. Nothing made on this thread is alive any more.
     if (SUCCEEDED(hr))
@@ -201,6 +210,8 @@ void __cdecl BatchWorkerThread(void *argument)
     g_busy = true;
     g_workerThreadId = GetCurrentThreadId();
     SetCursor(LoadCursorW(NULL, IDC_WAIT));
+    // Nothing thrown in the run gets past RunInWorkerApartment, so the
+    // flags below always come down and the window can close.
     RunInWorkerApartment(window, ResizeFolder);
     SetCursor(LoadCursorW(NULL, IDC_WAIT));
     // g_busy is still up, so the window picks the wait cursor once more.
@@ -211,10 +222,12 @@ void __cdecl BatchWorkerThread(void *argument)
 
 static BOOL CALLBACK CancelDialogWindow(HWND window, LPARAM)
 {
-    wchar_t className[16];
-    if (GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0)
-        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-    return TRUE;
+    return AnswerWithoutThrowing(TRUE, [&]() -> BOOL {
+        wchar_t className[16];
+        if (GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0)
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    });
 }
 
 void CancelFolderBrowser()

@@ -4,6 +4,7 @@
 #include "PhotoMetadata.h"
 #include "ResizeSettings.h"
 #include "StepClock.h"
+#include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/LargeFrame.h"
 #include "imaging/Orientation.h"
@@ -81,9 +82,15 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *in
     PhotoHeader header;
     GUID container;
 
-    ReadPhotoFileHeader(path, &header);
+    // The header's readers keep what they find in the standard library's
+    // containers: memory they cannot have fails this file, not the batch.
+    HRESULT hr = AnswerWithoutThrowing([&] {
+        ReadPhotoFileHeader(path, &header);
+        return S_OK;
+    });
     MarkStep(STEP_HEADER);
-    HRESULT hr = header.frameTooLarge ? HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW) : S_OK;
+    if (SUCCEEDED(hr) && header.frameTooLarge)
+        hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
     if (FAILED(hr))
         goto Cleanup;
     hr = context->factory->CreateDecoderFromFilename(path, NULL, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder);
@@ -95,13 +102,19 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *in
         goto Cleanup;
     // The platform's decoders hand over the pixels as stored; the tag says
     // how they are meant to be shown. What the photo knows beside its
-    // pixels goes into the copy; a failure there only means less is carried.
+    // pixels goes into the copy; a failure there only means less is carried,
+    // but memory it could not have fails the file rather than lose it.
     if (SUCCEEDED(decoder->GetContainerFormat(&container)))
     {
         input->orientation = OrientationFor(header, container);
-        GatherPhotoMetadata(context->factory, container, frame, &header, &input->metadata);
+        hr = AnswerWithoutThrowing([&] {
+            GatherPhotoMetadata(context->factory, container, frame, &header, &input->metadata);
+            return S_OK;
+        });
     }
     MarkStep(STEP_HEADER);
+    if (FAILED(hr))
+        goto Cleanup;
     input->hasAlpha = FrameHasAlpha(context->factory, frame);
     // Past 2 GiB the frame cannot be read in place (LargeFrame.h); the
     // preview and the full-size result then both come from its copy.

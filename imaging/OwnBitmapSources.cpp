@@ -1,5 +1,6 @@
 #include "OwnBitmapSources.h"
 
+#include "ExceptionBoundary.h"
 #include "ImagingContext.h"
 
 #include <stdint.h>
@@ -166,6 +167,12 @@ public:
 
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
     {
+        return AnswerWithoutThrowing([&] { return CopyRows(requested, stride, bufferSize, buffer); });
+    }
+
+private:
+    HRESULT CopyRows(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer)
+    {
         WICRect rect;
         HRESULT hr = CheckCopyRequest(requested, stride, bufferSize, buffer, m_bytesPerPixel, &rect);
         if (FAILED(hr))
@@ -181,7 +188,6 @@ public:
         return S_OK;
     }
 
-private:
     const UINT m_bytesPerPixel;
     BYTE *const m_pixels;
 };
@@ -197,6 +203,12 @@ public:
     ~WhiteBackedSource() override { m_inner->Release(); }
 
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
+    {
+        return AnswerWithoutThrowing([&] { return CopyOntoWhite(requested, stride, bufferSize, buffer); });
+    }
+
+private:
+    HRESULT CopyOntoWhite(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer)
     {
         WICRect rect;
         const HRESULT hr = CopyFromInner(m_inner, requested, stride, bufferSize, buffer, 4, &rect);
@@ -221,7 +233,6 @@ public:
         return S_OK;
     }
 
-private:
     IWICBitmapSource *const m_inner;
 };
 } // namespace

@@ -5,7 +5,10 @@
 // Each is a plain reference-counted IWICBitmapSource; callers hold and
 // release them like any other. They check every CopyPixels request (the
 // rectangle inside the image, the stride and buffer large enough, all in
-// 64-bit arithmetic) before touching a byte.
+// 64-bit arithmetic) before touching a byte. WIC calls CopyPixels from
+// inside its own frames (an encoder's WriteSource), so each one answers
+// through AnswerWithoutThrowing (ExceptionBoundary.h): whatever is thrown
+// beneath it comes back as a failed HRESULT.
 #pragma once
 
 #include <windows.h>
