@@ -129,8 +129,10 @@ private:
         if (size > m_capacity)
         {
             size_t capacity = m_capacity ? m_capacity : 64 * 1024;
+            // Doubling stops short of a block that pointer differences
+            // cannot span (2 GiB in the 32-bit build).
             while (capacity < size)
-                capacity = capacity > SIZE_MAX / 2 ? size : capacity * 2;
+                capacity = capacity > MAX_MEMORY_STREAM_BYTES / 2 ? size : capacity * 2;
             uint8_t *grown = static_cast<uint8_t *>(realloc(m_bytes, capacity));
             if (!grown)
                 return false;

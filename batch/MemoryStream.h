@@ -15,7 +15,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-const uint64_t MAX_MEMORY_STREAM_BYTES = (sizeof(size_t) > 4 ? 0x400000000ull : 0x7FFFFFFFull);
+const uint64_t MAX_MEMORY_STREAM_BYTES = (sizeof(size_t) > 4 ? 0x400000000ull : 0x7FFFFFFEull);
 
 // A new, empty stream (one reference, the caller's).
 HRESULT CreateMemoryStream(IStream **stream);
