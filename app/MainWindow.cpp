@@ -5,6 +5,7 @@
 #include "batch/FolderBatch.h"
 #include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
+#include "imaging/PreviewSlot.h"
 #include "imaging/SharedFlags.h"
 #include "resource.h"
 
@@ -189,6 +190,7 @@ int RunApplication(HINSTANCE instance, HINSTANCE, PWSTR, int showState)
     }
 
     WaitForBatchWorker();
+    DiscardPublishedPreview();
     if (g_imaging)
         FreeImagingContext(g_imaging);
     CoUninitialize();

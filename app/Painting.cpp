@@ -2,6 +2,7 @@
 
 #include "MainWindow.h"
 #include "imaging/ImagingContext.h"
+#include "imaging/PreviewSlot.h"
 #include "resource.h"
 
 static void FillClientWhite(HWND window, HDC dc)
@@ -52,8 +53,9 @@ int PaintPreview(HWND window)
     if (dc)
     {
         FillClientWhite(window, dc);
-        // The worker replaces the preview under the same lock, so the bitmap
-        // drawn here cannot be deleted or half-filled meanwhile.
+        // A preview a worker has finished since the last paint is taken over
+        // now; this thread alone replaces and deletes the one it shows.
+        TakePublishedPreview(context);
         AcquireSRWLockShared(&g_previewLock);
         if (context->previewBitmap)
         {

@@ -1,21 +1,26 @@
 // The folder batch: one whole run over a folder chosen in the Shell's
-// folder browser, on a worker thread of its own, writing into "Resized".
+// folder browser, on a coordinating thread of its own, writing into
+// "Resized".
 //
-// Entries are handed to the per-image pipeline at no more than one per
-// PACING_MS; the walk stops at g_quitRequested. Nothing is reported.
+// The coordinator asks for the folder and lists it; a pool of workers
+// (BatchPool.h) takes the entries in the listing's order, with no wait
+// between them; the walk starts no new file once g_quitRequested is raised.
+// Nothing is reported, and the process's current directory is never
+// touched.
 #pragma once
+
+#include "BatchListing.h"
 
 #include <windows.h>
 
 #include <atomic>
 
-const DWORD PACING_MS = 60;
-
-// Id of the thread inside BatchWorkerThread, 0 when none; written by the worker.
+// Id of the thread inside BatchWorkerThread, 0 when none; written by that thread.
 extern std::atomic<DWORD> g_workerThreadId;
 
-// Thread body (for _beginthread); argument: the main window. Holds g_busy
-// raised for its whole life and lowers it as its last act.
+// Thread body (for _beginthread) of the coordinator; argument: the main
+// window. Holds g_busy raised for its whole life and lowers it as its last
+// act.
 void __cdecl BatchWorkerThread(void *window);
 
 // Runs batch(window) in a single-threaded COM apartment of the calling
@@ -27,16 +32,13 @@ void RunInWorkerApartment(HWND window, void (*batch)(HWND));
 // ready imaging context.
 void ResizeFolder(HWND window);
 
-// The walk over one folder, without asking for it: creates
-// folderPath\Resized, makes folderPath the current directory while it
-// resizes every entry into it, paced and stopping at the quit flag, and
-// puts the process's current directory back when it ends.
-void WalkImageFolder(HWND window, const wchar_t *folderPath);
-
-
-// dst = a + b + c, or false, leaving dst untouched, when the result would
-// not fit MAX_PATH: paths are never cut short.
-bool JoinPath(wchar_t (&dst)[MAX_PATH], const wchar_t *a, const wchar_t *b, const wchar_t *c = L"");
+// The walk over one folder (a full path), without asking for it: creates
+// folderPath\Resized and resizes every entry into it with workerCount
+// workers (0: one per processor the process may run on) within a memory
+// budget of budgetBytes (0: DefaultMemoryBudget()), keeping the machine
+// awake meanwhile. Returns once every worker has ended; the calling
+// thread's messages are served meanwhile.
+void WalkImageFolder(HWND window, const wchar_t *folderPath, UINT workerCount = 0, UINT64 budgetBytes = 0);
 
 // Asks the worker's folder browser, if one is open, to close as if the user
 // had cancelled it. Called by the UI thread at shutdown.

@@ -8,6 +8,8 @@
 #include "imaging/ImagingContext.h"
 #include "imaging/LargeFrame.h"
 #include "imaging/Orientation.h"
+#include "imaging/PreviewSlot.h"
+#include "imaging/StoppableSource.h"
 #include "imaging/Win32PhotoFile.h"
 #include "imaging/Transparency.h"
 
@@ -75,7 +77,7 @@ UINT OrientationFor(const PhotoHeader &header, REFGUID container)
 
 // Reads the file's header once (photo/PhotoHeader.h), then, unless its
 // frame header promises more than a decoder may be given, decodes frame 0.
-HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *input)
+HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission *admission, InputImage *input)
 {
     IWICBitmapDecoder *decoder = NULL;
     IWICBitmapFrameDecode *frame = NULL;
@@ -89,6 +91,13 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, InputImage *in
         return S_OK;
     });
     MarkStep(STEP_HEADER);
+    // Every file the batch hands out passes here once, so that the next in
+    // the listing can be admitted after it.
+    if (admission && admission->budget)
+        admission->admitted = AdmitFile(admission->budget, admission->order, EstimateFileBytes(header, g_scaleFactor),
+                                        &admission->reserved);
+    if (SUCCEEDED(hr) && admission && admission->budget && !admission->admitted)
+        hr = E_ABORT;
     if (SUCCEEDED(hr) && header.frameTooLarge)
         hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
     if (FAILED(hr))
@@ -139,6 +148,20 @@ HRESULT ShowPreview(HWND window, ImagingContext *context, const InputImage &inpu
     return hr;
 }
 
+// A worker's preview, when the cadence asks for one: made in the worker's
+// own context and handed to the window, which takes it when it paints.
+void OfferPreview(HWND window, ImagingContext *context, const InputImage &input)
+{
+    if (!window || !ClaimPreviewTurn())
+        return;
+    IWICBitmapSource *preview = BuildPreviewSource(context, input.pixels, input.orientation, input.hasAlpha);
+    if (preview && SUCCEEDED(UpdatePreviewBitmap(context, preview)))
+        PublishPreview(window, &context->previewBitmap);
+    else
+        ReturnPreviewTurn();
+    SafeRelease(&preview);
+}
+
 // The full-size result, scaled from the whole frame made the current
 // source once more, turned upright and written with what the photo carries.
 HRESULT WriteResizedCopy(ImagingContext *context, InputImage *input, const wchar_t *outputPath)
@@ -178,6 +201,14 @@ HRESULT WriteResizedCopy(ImagingContext *context, InputImage *input, const wchar
         if (FAILED(hr))
             goto Cleanup;
     }
+    // A picture this large would keep a closing program open for seconds;
+    // it is given up between bands instead, and nothing of it is kept.
+    if (static_cast<UINT64>(width) * height >= STOPPABLE_FRAME_PIXELS)
+    {
+        hr = CreateStoppableSource(upright ? &upright : &scaled);
+        if (FAILED(hr))
+            goto Cleanup;
+    }
     // The write's own result does not end the batch; an output is complete
     // or absent either way.
     WriteImageFile(context, upright ? upright : scaled, outputPath, &input->metadata);
@@ -189,9 +220,9 @@ Cleanup:
 }
 } // namespace
 
-HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath)
+HRESULT ResizeImageFileIn(ImagingContext *context, HWND window, PreviewCadence cadence, FileAdmission *admission,
+                          const wchar_t *fullPath, const wchar_t *outputPath)
 {
-    ImagingContext *context = g_imaging;
     InputImage input;
     input.pixels = NULL;
     input.orientation = ORIENTATION_UPRIGHT;
@@ -202,14 +233,27 @@ HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *out
     // next decode keeps two full-size frames from being alive at once.
     SafeRelease(&context->currentSource);
     StartStepClock();
-    HRESULT hr = DecodeInput(context, fullPath, &input);
-    if (SUCCEEDED(hr))
-        hr = ShowPreview(window, context, input);
-    // Whether or not the preview worked, the worker's queue is drained.
-    PumpPendingMessages();
+    HRESULT hr = DecodeInput(context, fullPath, admission, &input);
+    if (cadence == PREVIEW_WHEN_DUE)
+    {
+        if (SUCCEEDED(hr))
+            OfferPreview(window, context, input);
+    }
+    else
+    {
+        if (SUCCEEDED(hr))
+            hr = ShowPreview(window, context, input);
+        // Whether or not the preview worked, the calling thread's queue is drained.
+        PumpPendingMessages();
+    }
     MarkStep(STEP_PREVIEW);
     if (SUCCEEDED(hr))
         hr = WriteResizedCopy(context, &input, outputPath);
     SafeRelease(&input.pixels);
     return hr;
+}
+
+HRESULT ResizeImageFile(HWND window, const wchar_t *fullPath, const wchar_t *outputPath)
+{
+    return ResizeImageFileIn(g_imaging, window, PREVIEW_EVERY_FILE, NULL, fullPath, outputPath);
 }

@@ -23,7 +23,7 @@ struct StepTimes
     LARGE_INTEGER last;         // the previous mark
 };
 
-inline StepTimes *g_stepTimes = NULL; // installed by the benchmark only; used on the thread that runs the pipeline
+inline thread_local StepTimes *g_stepTimes = NULL; // installed by the benchmark only, on the thread that runs the pipeline; each thread has its own
 
 // Starts timing one file: the next mark counts from here.
 inline void StartStepClock()

@@ -43,6 +43,21 @@ void CreateImagingContext()
     }
 }
 
+HRESULT CreateThreadImagingContext(ImagingContext **context)
+{
+    *context = static_cast<ImagingContext *>(calloc(1, sizeof(ImagingContext)));
+    if (!*context)
+        return E_OUTOFMEMORY;
+    const HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, NULL, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                        reinterpret_cast<void **>(&(*context)->factory));
+    if (FAILED(hr))
+    {
+        free(*context);
+        *context = NULL;
+    }
+    return hr;
+}
+
 void FreeImagingContext(ImagingContext *context)
 {
     SafeRelease(&context->factory);

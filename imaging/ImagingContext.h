@@ -2,9 +2,12 @@
 // and the builders that turn a decoded frame into a preview and into a
 // scaled 32bpp BGR source.
 //
-// Threads: the context is created and freed on the UI thread; the builders
-// run on the batch worker. The preview bitmap is the only part both threads
-// touch, and only while holding g_previewLock.
+// Threads: a context belongs to the thread that made it, in that thread's
+// COM apartment: the UI thread's (g_imaging) and one for every batch worker,
+// each with its own factory and current source, so that no WIC object
+// passes between threads. The builders run on the context's own thread.
+// The UI thread's previewBitmap is the one on screen; a worker's preview
+// reaches it through the slot of PreviewSlot.h.
 #pragma once
 
 #include <windows.h>
@@ -19,9 +22,9 @@ const UINT PREVIEW_BOX_HEIGHT = 160;
 
 struct ImagingContext
 {
-    HBITMAP previewBitmap;           // latest preview (32bpp top-down DIB) or NULL; written by the worker, painted by the UI thread, both under g_previewLock
-    IWICImagingFactory *factory;     // written once on the UI thread before any worker starts
-    IWICBitmapSource *currentSource; // frame being processed; used by the worker only
+    HBITMAP previewBitmap;           // latest preview (32bpp top-down DIB) or NULL; g_imaging's is painted by the UI thread, replaced under g_previewLock
+    IWICImagingFactory *factory;     // made once by the owning thread, in its apartment
+    IWICBitmapSource *currentSource; // frame being processed; used by the owning thread only
 };
 
 // Releases a COM reference if there is one and leaves the pointer NULL.
@@ -34,13 +37,19 @@ template <class T> inline void SafeRelease(T **unknown)
     }
 }
 
-extern ImagingContext *g_imaging;           // NULL until the first Open; written on the UI thread only
+extern ImagingContext *g_imaging;           // the UI thread's; NULL until the first Open; written on the UI thread only
 extern std::atomic<bool> g_imagingPending;  // creation not yet tried; cleared by the first Open
-extern SRWLOCK g_previewLock;               // guards previewBitmap: held only to replace or draw it, never across a call into a window
+extern SRWLOCK g_previewLock;               // guards g_imaging's previewBitmap and the published preview: held only to replace, hand over or draw one, never across a call into a window
 
 // Makes the context and its WIC factory on the first call; later calls do
 // nothing. On failure the user is told and g_quitRequested is raised.
 void CreateImagingContext();
+
+// A batch worker's own context: its factory made in the calling thread's
+// apartment, no current source, no preview. Tells nobody of a failure
+// (a worker shows no message box); the caller frees it before it leaves
+// its apartment.
+HRESULT CreateThreadImagingContext(ImagingContext **context);
 
 // Releases everything the context holds and frees the record.
 void FreeImagingContext(ImagingContext *context);

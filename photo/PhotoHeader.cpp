@@ -1,6 +1,7 @@
 // The one reading of a photo file's header (PhotoHeader.h).
 #include "PhotoHeader.h"
 
+#include "FrameSize.h"
 #include "JpegWalk.h"
 #include "Tiff.h"
 #include "XmpEdit.h"
@@ -101,19 +102,36 @@ void ReadPhotoHeader(PhotoFile *file, PhotoHeader *header, size_t bufferBytes)
     header->frameTooLarge = false;
     StartCarriedBlocks(&header->blocks);
 
-    uint8_t start[4] = {};
-    if (!file->Read(0, start, file->Size() < 4 ? static_cast<size_t>(file->Size()) : 4))
+    uint8_t start[8] = {};
+    const size_t startBytes = file->Size() < sizeof(start) ? static_cast<size_t>(file->Size()) : sizeof(start);
+    if (!file->Read(0, start, startBytes))
         return;
-    if (start[0] == 0xFF && start[1] == 0xD8)
+    if (startBytes >= 2 && start[0] == 0xFF && start[1] == 0xD8)
     {
         BufferedReader reader;
         header->kind = PHOTO_JPEG;
         StartReading(file, &reader, bufferBytes);
         ReadJpegHeader(&reader, header);
     }
-    else if ((std::memcmp(start, "II*\0", 4) == 0 || std::memcmp(start, "MM\0*", 4) == 0))
+    else if (startBytes >= 4 && (std::memcmp(start, "II*\0", 4) == 0 || std::memcmp(start, "MM\0*", 4) == 0))
     {
         header->kind = PHOTO_TIFF;
         header->orientation = ReadTiffFileOrientation(file);
+        header->frameFound = ReadTiffFrameSize(file, &header->frameWidth, &header->frameHeight);
+    }
+    else if (IsPngSignature(start, startBytes))
+    {
+        header->kind = PHOTO_PNG;
+        header->frameFound = ReadPngFrameSize(file, &header->frameWidth, &header->frameHeight);
+    }
+    else if (IsGifSignature(start, startBytes))
+    {
+        header->kind = PHOTO_GIF;
+        header->frameFound = ReadGifFrameSize(file, &header->frameWidth, &header->frameHeight);
+    }
+    else if (IsBmpSignature(start, startBytes))
+    {
+        header->kind = PHOTO_BMP;
+        header->frameFound = ReadBmpFrameSize(file, &header->frameWidth, &header->frameHeight);
     }
 }

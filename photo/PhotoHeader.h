@@ -6,8 +6,10 @@
 // skipped unread, so what is held is bounded by what is carried (one Exif
 // block, one XMP packet, at most 255 ICC chunks of one segment each). The
 // orientation and the carried Exif come from the same block. A TIFF gives
-// the orientation of its first IFD. Nothing outside the file is read, and
-// every other file gives an empty record.
+// the orientation of its first IFD. The size of frame 0 is read from a
+// JPEG's first frame header and from the headers of PNG, GIF, BMP and TIFF
+// (FrameSize.h). Nothing outside the file is read, and every other file
+// gives an empty record.
 #pragma once
 
 #include "PhotoFile.h"
@@ -20,14 +22,17 @@ enum PhotoKind
     PHOTO_OTHER,
     PHOTO_JPEG,
     PHOTO_TIFF,
+    PHOTO_PNG,
+    PHOTO_GIF,
+    PHOTO_BMP,
 };
 
 struct PhotoHeader
 {
     PhotoKind kind;
     uint32_t orientation;       // 1 to 8; 1 when nothing says otherwise
-    bool frameFound;            // JPEG: a frame header lay before the scan
-    uint32_t frameWidth, frameHeight, frameComponents; // the first frame header's
+    bool frameFound;            // the size of frame 0 was read (JPEG: a frame header lay before the scan)
+    uint32_t frameWidth, frameHeight, frameComponents; // frame 0's; components from a JPEG's frame header only
     bool frameTooLarge;         // JPEG: some frame header before the scan promises too much (JpegFrameTooLarge)
     CarriedBlocks blocks;       // JPEG: what a JPEG copy carries
 };

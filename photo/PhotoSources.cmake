@@ -10,6 +10,7 @@ set(QM_PHOTO_SOURCES
     IccProfile.cpp
     PngChunks.cpp
     Splice.cpp
+    FrameSize.cpp
     PhotoHeader.cpp
 )
 list(TRANSFORM QM_PHOTO_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

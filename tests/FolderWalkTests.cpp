@@ -1,10 +1,11 @@
 // The folder walk over real folders: which entries become which outputs,
-// the pacing, and the quit flag.
+// that no entry waits for the clock or the window, and the quit flag.
 #include "TestImages.h"
 
 #include "batch/FolderBatch.h"
 #include "batch/ImageWriter.h"
 #include "batch/ResizeSettings.h"
+#include "imaging/PreviewSlot.h"
 #include "imaging/SharedFlags.h"
 #include "resource.h"
 
@@ -16,6 +17,8 @@ namespace
 {
 std::atomic<int> g_slowPaintMs(0);       // next repaint sleeps this long (test thread)
 std::atomic<bool> g_quitOnPaint(false);  // next repaint raises the quit flag
+std::wstring g_paintCountsIn;            // folder whose files a slow repaint counts once it has slept (test thread)
+std::atomic<int> g_filesAfterSlowPaint(-1); // what it counted
 
 LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -23,17 +26,23 @@ LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         return DefWindowProcW(window, message, wParam, lParam);
     PAINTSTRUCT paint;
     BeginPaint(window, &paint);
+    // As the main window does: the preview a worker finished becomes this
+    // thread's to show.
+    TakePublishedPreview(g_imaging);
     EndPaint(window, &paint);
     if (int ms = g_slowPaintMs.exchange(0))
+    {
         Sleep(ms);
+        g_filesAfterSlowPaint = static_cast<int>(ListFolder(g_paintCountsIn).size());
+    }
     if (g_quitOnPaint.exchange(false))
         g_quitRequested = true;
     return 0;
 }
 
 // A window on the test thread stands in for the main window: the walk's
-// repaint requests reach it synchronously, which lets a test act in the
-// middle of an entry.
+// thread serves its paints while it waits for its workers, which lets a
+// test act in the middle of a batch.
 HWND MakePreviewWindow()
 {
     WNDCLASSW windowClass = {};
@@ -41,8 +50,12 @@ HWND MakePreviewWindow()
     windowClass.hInstance = GetModuleHandleW(NULL);
     windowClass.lpszClassName = L"QmWalkTestWindow";
     RegisterClassW(&windowClass);
-    return CreateWindowExW(0, L"QmWalkTestWindow", L"walk", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
-                           NULL, NULL, windowClass.hInstance, NULL);
+    HWND window = CreateWindowExW(0, L"QmWalkTestWindow", L"walk", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
+                                  200, NULL, NULL, windowClass.hInstance, NULL);
+    // Its first paint is had now, so that the next one is a preview's.
+    if (window)
+        UpdateWindow(window);
+    return window;
 }
 
 UINT Checker(UINT x, UINT y)
@@ -83,10 +96,10 @@ protected:
             files[name] = ReadFileBytes(folder + L"\\" + name);
         return files;
     }
-    DWORD TimeWalk()
+    DWORD TimeWalk(UINT workers = 0)
     {
         const DWORD start = timeGetTime();
-        WalkImageFolder(window, folder.c_str());
+        WalkImageFolder(window, folder.c_str(), workers);
         return timeGetTime() - start;
     }
     std::wstring Resized() const { return folder + L"\\Resized"; }
@@ -148,8 +161,9 @@ TEST_F(FolderWalkTest, MixedFolderBecomesExactlyTheExpectedOutputs)
                               {L"\u5199\u771F \u00E9t\u00E9.png", &GUID_ContainerFormatPng, 10, 5},
                               {L"disguised.webp.jpg", &GUID_ContainerFormatJpeg, 10, 5},
                               {longName, &GUID_ContainerFormatPng, 10, 5}});
-    // Twelve entries were offered (the files, "sub" and "Resized" itself).
-    EXPECT_GE(elapsed, 12 * PACING_MS);
+    // Twelve entries were offered (the files, "sub" and "Resized" itself);
+    // none waits for the clock, as each once did for 60 ms.
+    EXPECT_LT(elapsed, 12 * PREVIEW_CADENCE_MS);
     EXPECT_FALSE(FileExists(folder + L"\\sub\\Resized")) << "subfolders are not walked into";
     auto after = SnapshotInputs();
     after.erase(L"Resized");
@@ -191,14 +205,15 @@ TEST_F(FolderWalkTest, EntriesWhoseOutputPathWouldNotFitAreSkipped)
     ExpectOutputs(Resized(), {{L"short.png", &GUID_ContainerFormatPng, 2, 2}});
 }
 
-TEST_F(FolderWalkTest, EmptyFolderGetsResizedAndTakesOnePacingTurn)
+TEST_F(FolderWalkTest, EmptyFolderGetsResizedAndWaitsForNoClock)
 {
     const DWORD elapsed = TimeWalk();
     EXPECT_TRUE(ListFolder(Resized()).empty());
-    EXPECT_GE(elapsed, PACING_MS);
-    EXPECT_LT(elapsed, 3 * PACING_MS);
+    EXPECT_LT(elapsed, 3 * PREVIEW_CADENCE_MS);
 }
 
+// A worker hands its preview over and goes on: a window that takes a whole
+// second to paint it holds up no file.
 TEST_F(FolderWalkTest, SlowEntryIsNotDelayedFurther)
 {
     window = MakePreviewWindow();
@@ -206,13 +221,12 @@ TEST_F(FolderWalkTest, SlowEntryIsNotDelayedFurther)
     MakeImage(L"1.png", 8, 8, GUID_ContainerFormatPng);
     MakeImage(L"2.png", 8, 8, GUID_ContainerFormatPng);
     MakeImage(L"3.png", 8, 8, GUID_ContainerFormatPng);
-    g_slowPaintMs = 200; // the first entry's own work takes 200 ms
+    g_paintCountsIn = Resized();
+    g_filesAfterSlowPaint = -1;
+    g_slowPaintMs = 1000;
 
-    const DWORD elapsed = TimeWalk();
-    // Four entries (three images and "Resized"): 200 ms for the first, then
-    // 60 ms for each other; waiting after the slow one would add 60 more.
-    EXPECT_GE(elapsed, 200 + 3 * PACING_MS);
-    EXPECT_LT(elapsed, 200 + 4 * PACING_MS - 15);
+    TimeWalk(1);
+    EXPECT_EQ(3, g_filesAfterSlowPaint.load()) << "outputs written while the window took 1 s to paint (-1: no paint)";
     EXPECT_EQ(3u, ListFolder(Resized()).size());
 }
 
@@ -235,34 +249,72 @@ DWORD WINAPI RaiseQuitWhenOutputAppears(void *argument)
 }
 } // namespace
 
-TEST_F(FolderWalkTest, QuitDuringPacingEndsTheWalkWithinMilliseconds)
+// Entries large enough that the quit flag, raised as the first output
+// appears, always comes while the next one is in work.
+TEST_F(FolderWalkTest, QuitBetweenEntriesStartsNoNewFile)
 {
-    MakeImage(L"1.png", 8, 8, GUID_ContainerFormatPng);
-    MakeImage(L"2.png", 8, 8, GUID_ContainerFormatPng);
-    MakeImage(L"3.png", 8, 8, GUID_ContainerFormatPng);
+    MakeImage(L"1.png", 1200, 1200, GUID_ContainerFormatPng);
+    MakeImage(L"2.png", 1200, 1200, GUID_ContainerFormatPng);
+    MakeImage(L"3.png", 1200, 1200, GUID_ContainerFormatPng);
     QuitWatch watch = {Resized() + L"\\1.png", 0};
     CreateDirectoryW(Resized().c_str(), NULL);
     HANDLE watcher = CreateThread(NULL, 0, RaiseQuitWhenOutputAppears, &watch, 0, NULL);
     ASSERT_TRUE(watcher != NULL);
 
-    WalkImageFolder(NULL, folder.c_str());
+    WalkImageFolder(NULL, folder.c_str(), 1);
     const DWORD endedAt = timeGetTime();
     WaitForSingleObject(watcher, INFINITE);
     CloseHandle(watcher);
 
-    EXPECT_LE(endedAt - watch.raisedAt, 15u) << "the pacing wait must notice the quit flag at once";
-    EXPECT_EQ(std::vector<std::wstring>{L"1.png"}, ListFolder(Resized()));
+    // The file in work is finished (a second or so on a busy machine), and
+    // nothing after it starts.
+    EXPECT_LE(endedAt - watch.raisedAt, 3000u) << "the walk went on after the quit flag";
+    std::vector<Expected> expected = {{L"1.png", &GUID_ContainerFormatPng, 300, 300}};
+    if (FileExists(Resized() + L"\\2.png")) // in work when the flag went up
+        expected.push_back({L"2.png", &GUID_ContainerFormatPng, 300, 300});
+    ExpectOutputs(Resized(), expected);
 }
 
+// The quit flag goes up while the first entry's preview is painted, long
+// before its large file is written: that file is finished, and the next is
+// never started.
 TEST_F(FolderWalkTest, QuitDuringAnEntryLetsItFinishItsFile)
 {
     window = MakePreviewWindow();
     ASSERT_TRUE(window != NULL);
-    MakeImage(L"1.png", 16, 8, GUID_ContainerFormatPng);
-    MakeImage(L"2.png", 16, 8, GUID_ContainerFormatPng);
+    MakeImage(L"1.png", 1600, 800, GUID_ContainerFormatPng);
+    MakeImage(L"2.png", 1600, 800, GUID_ContainerFormatPng);
     g_quitOnPaint = true; // raised while entry 1 shows its preview
 
-    const DWORD elapsed = TimeWalk();
-    ExpectOutputs(Resized(), {{L"1.png", &GUID_ContainerFormatPng, 4, 2}});
-    EXPECT_LT(elapsed, PACING_MS) << "no pacing wait after the quit flag";
+    TimeWalk(1);
+    ExpectOutputs(Resized(), {{L"1.png", &GUID_ContainerFormatPng, 400, 200}});
+}
+
+// Each input's path is the folder joined with the listed name, never
+// resolved against the current directory; a name ending in a dot or a
+// space keeps it through the "\\?\" form.
+TEST(EntryPath, JoinsTheFolderAndTheListedNameAsTheyAre)
+{
+    const struct
+    {
+        const wchar_t *folder, *name, *expected;
+    } rows[] = {
+        {L"C:\\Photos", L"IMG_0001.JPG", L"C:\\Photos\\IMG_0001.JPG"},
+        {L"D:\\", L"a.png", L"D:\\a.png"},
+        {L"C:\\Photos", L"dotted.", L"\\\\?\\C:\\Photos\\dotted."},
+        {L"D:\\", L"spaced ", L"\\\\?\\D:\\spaced "},
+        {L"\\\\server\\share\\pics", L"x.jpg.", L"\\\\?\\UNC\\server\\share\\pics\\x.jpg."},
+        {L"\\\\server\\share\\pics", L"x.jpg", L"\\\\server\\share\\pics\\x.jpg"},
+    };
+    for (const auto &row : rows)
+    {
+        wchar_t path[MAX_PATH] = L"";
+        ASSERT_TRUE(JoinEntryPath(path, row.folder, row.name)) << Narrow(row.folder) << " + " << Narrow(row.name);
+        EXPECT_STREQ(row.expected, path);
+    }
+    wchar_t path[MAX_PATH] = L"untouched";
+    const std::wstring longFolder = L"C:\\" + std::wstring(MAX_PATH - 8, L'f');
+    EXPECT_FALSE(JoinEntryPath(path, longFolder.c_str(), L"name.jpg")) << "a path beyond MAX_PATH is refused";
+    EXPECT_FALSE(JoinEntryPath(path, longFolder.c_str(), L"n.")) << "and so is its \\\\?\\ form";
+    EXPECT_STREQ(L"untouched", path);
 }

@@ -26,6 +26,12 @@
 # pipeline's steps (batch/StepClock.h), each the median over the images of
 # a repetition, then over the repetitions; "after decode" is the sum of the
 # steps that follow the decode (preview to rest), as a share of the decode.
+# A third table times the whole folder at once: each build's batch (its
+# pool of workers, with one worker and with one per processor; the copies
+# go into the folder's "Resized", removed after each run), the platform's
+# decode of the folder on every processor (ResizeBenchmark decode0), and
+# vipsthumbnail run on every processor (xargs -P, one process per photo);
+# each figure is the median total over the repetitions.
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -272,6 +278,44 @@ RunOurs() {
     awk -v k="$(tail -n 1 "$run_dir/time.out")" 'BEGIN { printf "%.1f\n", k / 1024 }' >"$run_dir/$tool.rep$rep.rss"
 }
 
+# One of our builds over the whole folder in one run: batch1, batch0 or
+# decode0 (ResizeBenchmark's own modes); the total and the peak memory.
+RunWhole() {
+    local tool=$1 mode=$2 rep=$3 report=$run_dir/$1.$2.rep$3.txt
+    rm -rf "$photo_dir/Resized"
+    (
+        . "$top/tools/wine-env.sh" "${build_dir[$tool]}"
+        "$QM_WINE" "${build_dir[$tool]}/tools/ResizeBenchmark.exe" "$(QmWine winepath -w "$photo_dir")" \
+            "$(QmWine winepath -w "$run_dir/out-$tool")" "$percent" "$mode" </dev/null >"$report" 2>/dev/null
+    ) || { cat "$report" >&2; log "ResizeBenchmark $mode ($tool) failed"; exit 1; }
+    if [ "$mode" != decode0 ] && [ "$(find "$photo_dir/Resized" -name '*.jpg' | wc -l)" -ne "$photo_count" ]; then
+        log "$tool $mode wrote $(find "$photo_dir/Resized" -name '*.jpg' | wc -l) of $photo_count copies"
+        exit 1
+    fi
+    rm -rf "$photo_dir/Resized"
+    tr -d '\r' <"$report" | awk -F': ' '/^total ms:/ { print $2 }' >"$run_dir/$tool.$mode.rep$rep.total"
+    tr -d '\r' <"$report" | awk -F': ' '/^peak working set MiB:/ { print $2 }' >"$run_dir/$tool.$mode.rep$rep.peak"
+}
+
+# vipsthumbnail on every processor: one process per photo, xargs -P.
+RunPeerAllCores() {
+    local rep=$1 out_dir=$run_dir/out-vipsthumbnail-all list=$run_dir/all-cores.list photo width height t0 t1
+    rm -rf "$out_dir"
+    mkdir -p "$out_dir"
+    : >"$list"
+    for photo in "$photo_dir"/*.jpg; do
+        width=$(vipsheader -f width "$photo")
+        height=$(vipsheader -f height "$photo")
+        printf '%s\n%s\n%sx%s\n' "$photo" "$out_dir/$(basename "$photo")[Q=95]" \
+            $(((width * percent + 50) / 100)) $(((height * percent + 50) / 100)) >>"$list"
+    done
+    t0=$(NowNs)
+    xargs -d '\n' -n 3 -P "$(nproc)" sh -c 'vipsthumbnail "$0" -s "$2" -o "$1"' <"$list"
+    t1=$(NowNs)
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.1f\n", (b - a) / 1e6 }' >"$run_dir/vipsthumbnail-all.rep$rep.total"
+    [ "$(find "$out_dir" -name '*.jpg' | wc -l)" -eq "$photo_count" ] || { log "vipsthumbnail on every core wrote too few"; exit 1; }
+}
+
 # Every tool must have written every image at the target size (+-1 pixel
 # for the tools' own rounding); a tool that skipped work would look fast.
 CheckOutputs() {
@@ -330,6 +374,12 @@ for rep in $(seq 1 "$repetitions"); do
     RunPeer vipsthumbnail-1t "$rep" env VIPS_CONCURRENCY=1 vipsthumbnail @IN@ -s @W@x@H@ -o "@OUT@[Q=95]"
     RunPeer vips-resize "$rep" vips resize @IN@ "@OUT@[Q=95]" 0.25
     RunPeer imagemagick "$rep" "$magick_convert" @IN@ -resize "$percent%" -quality 95 @OUT@
+    for tool in "${runnable[@]}"; do
+        for mode in batch1 batch0 decode0; do
+            RunWhole "$tool" "$mode" "$rep"
+        done
+    done
+    RunPeerAllCores "$rep"
 done
 CheckOutputs
 
@@ -425,4 +475,39 @@ for build in "${ours[@]}"; do
     echo "  largest decoded frame: $frame = $frame_pixels pixels"
     echo "  target time:   median ${median[$build]} ms <= vipsthumbnail ${median[vipsthumbnail]} ms: $time_met"
     echo "  target memory: peak ${peak[$build]} MiB <= frame x 4 B + 40 MiB = $memory_target MiB: $memory_met"
+done
+
+echo
+echo "The whole folder at once ($(nproc) processors), median total over the repetitions:"
+echo
+whole_rows=()
+for build in "${ours[@]}"; do
+    Ran "$build" && whole_rows+=("$build.batch1" "$build.batch0" "$build.decode0")
+done
+whole_rows+=("vipsthumbnail-all")
+declare -A whole_label=([batch1]="batch, 1 worker" [batch0]="batch, every processor" [decode0]="Wine's decode, every processor")
+declare -A whole_total whole_peak
+for row in "${whole_rows[@]}"; do
+    whole_total[$row]=$(cat "$run_dir/$row".rep*.total | Median)
+    whole_peak[$row]=$( (cat "$run_dir/$row".rep*.peak 2>/dev/null || true) | Maximum)
+done
+printf '| %-54s | %9s | %12s | %20s | %20s |\n' "run" "total ms" "peak mem MiB" "32-bit all/run" "64-bit all/run"
+printf '|%s|%s|%s|%s|%s|\n' "--------------------------------------------------------" "----------:" "-------------:" \
+    "---------------------:" "---------------------:"
+for row in "${whole_rows[@]}"; do
+    if [ "$row" = vipsthumbnail-all ]; then
+        name="vipsthumbnail, every processor (xargs -P)"
+    else
+        name="${label[${row%%.*}]}: ${whole_label[${row#*.}]}"
+    fi
+    columns=()
+    for build in "${ours[@]}"; do
+        if Ran "$build" && [ "$row" != "$build.batch0" ]; then
+            columns+=("$(Ratio "${whole_total[$build.batch0]}" "${whole_total[$row]}")")
+        else
+            columns+=("-")
+        fi
+    done
+    printf '| %-54s | %9s | %12s | %20s | %20s |\n' "$name" "${whole_total[$row]}" "${whole_peak[$row]:--}" \
+        "${columns[0]}" "${columns[1]}"
 done

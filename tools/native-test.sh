@@ -13,7 +13,7 @@ set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native=$top/build-native
 jobs=$(nproc)
-targets=(jpeg_header frame_size tiff_orientation metadata_edit splice)
+targets=(jpeg_header frame_size image_size tiff_orientation metadata_edit splice)
 
 Configure() { # <dir> [cmake arguments...]
     local dir=$1

@@ -5,8 +5,9 @@
 //       starts the program, picks the size (10, 25, 50, 75, 125 or 150;
 //       25 if not given) in Options > Image size, chooses the folder in
 //       File > Open's folder browser, waits until the batch has ended and
-//       lists what is in <folder>\Resized. The program is left running,
-//       showing its last preview.
+//       lists what is in <folder>\Resized, with how long after the folder
+//       was chosen the last copy appeared (watched every 5 ms). The program
+//       is left running, showing its last preview.
 //   QuillmereDriver close
 //       closes the running program's window and waits for it to end; the
 //       driver's exit status is the program's.
@@ -14,6 +15,9 @@
 #include "FolderBrowser.h"
 
 #include <stdio.h>
+
+#include <atomic>
+#include <string>
 
 namespace
 {
@@ -40,6 +44,51 @@ bool ChooseSize(const RunningApp &app, int percent)
     HWND dialog = WaitForDialog(app.process.dwProcessId, IMAGE_SIZE_CAPTION, TIMEOUT_MS);
     return dialog && ClickDialogButton(dialog, controlId) && ClickDialogButton(dialog, IDOK) &&
            WaitForWindowGone(dialog, TIMEOUT_MS);
+}
+
+// Copies in a "Resized" folder, temporary files left out.
+size_t CountCopies(const std::wstring &resized)
+{
+    size_t copies = 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((resized + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    do
+    {
+        const size_t length = wcslen(entry.cFileName);
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(length > 4 && _wcsicmp(entry.cFileName + length - 4, L".tmp") == 0))
+            ++copies;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return copies;
+}
+
+// When the number of copies last changed, from the moment the folder was chosen.
+struct CopyWatch
+{
+    std::wstring resized;
+    DWORD start;
+    std::atomic<bool> stop{false};
+    std::atomic<DWORD> lastChangeMs{0};
+};
+
+DWORD WINAPI WatchCopies(void *argument)
+{
+    CopyWatch *watch = static_cast<CopyWatch *>(argument);
+    size_t seen = 0;
+    while (!watch->stop)
+    {
+        const size_t copies = CountCopies(watch->resized);
+        if (copies != seen)
+        {
+            seen = copies;
+            watch->lastChangeMs = GetTickCount() - watch->start;
+        }
+        Sleep(5);
+    }
+    return 0;
 }
 
 void PrintOutputs(const std::wstring &resized)
@@ -69,13 +118,26 @@ int Resize(const std::wstring &program, const std::wstring &folder, int percent)
     if (!browser)
         return Fail(&app, "File > Open showed no folder browser");
     std::wstring error;
+    CopyWatch watch;
+    watch.resized = folder + L"\\Resized";
     if (!ChooseFolderInBrowser(app.process.hProcess, browser, folder, &error))
     {
         fprintf(stderr, "QuillmereDriver: %ls\n", error.c_str());
         return Fail(&app, "could not choose the folder");
     }
-    if (!WaitUntilIdle(app, 60000))
+    watch.start = GetTickCount();
+    HANDLE watcher = CreateThread(NULL, 0, WatchCopies, &watch, 0, NULL);
+    const bool ended = WaitUntilIdle(app, 60000);
+    watch.stop = true;
+    if (watcher)
+    {
+        WaitForSingleObject(watcher, INFINITE);
+        CloseHandle(watcher);
+    }
+    if (!ended)
         return Fail(&app, "the batch did not end within a minute");
+    printf("The last copy appeared %lu ms after the folder was chosen.\n",
+           static_cast<unsigned long>(watch.lastChangeMs.load()));
     // Closing the probe's dialog uncovered the client area; let it repaint
     // before anyone takes a picture.
     Sleep(300);

@@ -26,6 +26,12 @@ UINT SolidGreen(UINT, UINT)
     return 0x00C000;
 }
 
+UINT NoisePattern(UINT x, UINT y)
+{
+    const UINT v = x * 2654435761u ^ y * 40503u;
+    return (v ^ (v >> 13)) & 0xFFFFFF;
+}
+
 UINT RedOverBlue200(UINT, UINT y)
 {
     return y < 100 ? 0xFF0000 : 0x0000FF;
@@ -80,6 +86,16 @@ void QuillmereTest::StartBatchOn(const std::wstring &target)
     ASSERT_TRUE(ChooseFolderInBrowser(app.process.hProcess, browser, target, &error))
         << "choosing " << Narrow(target) << ": " << Narrow(error);
     ASSERT_TRUE(WaitForWindowGone(browser, DIALOG_TIMEOUT_MS)) << "the folder browser stayed open after OK";
+}
+
+void QuillmereTest::ChooseImageSize(int button)
+{
+    PostCommand(app, CMD_IMAGE_SIZE);
+    HWND dialog = WaitForDialog(app.process.dwProcessId, IMAGE_SIZE_CAPTION, DIALOG_TIMEOUT_MS);
+    ASSERT_TRUE(dialog != NULL) << "expected \"" << Narrow(IMAGE_SIZE_CAPTION) << "\"";
+    ClickDialogButton(dialog, button);
+    ClickDialogButton(dialog, IDOK);
+    ASSERT_TRUE(WaitForWindowGone(dialog, DIALOG_TIMEOUT_MS));
 }
 
 void QuillmereTest::WaitForBatchEnd()

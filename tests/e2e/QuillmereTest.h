@@ -19,6 +19,7 @@ std::wstring EmblemPath();  // QM_E2E_EMBLEM: the emblem bitmap the program was 
 // Colour functions for test images (0x00RRGGBB).
 UINT SolidGreen(UINT x, UINT y);
 UINT RedOverBlue200(UINT x, UINT y); // rows 0..99 red, from row 100 on blue
+UINT NoisePattern(UINT x, UINT y);   // noise that compresses badly, so that writing a PNG of it takes a while
 
 // Bounds of the waits; generous against a slow machine, short enough that a
 // hang fails the test quickly.
@@ -45,6 +46,9 @@ protected:
     // Open, pick folder in the browser and confirm it. Fails the test if the
     // browser does not open or cannot be steered to the folder.
     void StartBatchOn(const std::wstring &folder);
+
+    // Picks the radio button of that id in Options > Image size and confirms it.
+    void ChooseImageSize(int button);
 
     // Waits until the batch has ended (commands are accepted again).
     void WaitForBatchEnd();

@@ -143,7 +143,8 @@ TEST(FrameSize, JpegPromisingMoreThanOneCopyPixelsCanTakeIsRefusedWhereverItsFra
     }
     // What is not a JPEG, or holds no frame header before its scan, is for the decoders to judge.
     const Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    EXPECT_EQ(PHOTO_OTHER, ReadHeader(png).kind);
+    EXPECT_EQ(PHOTO_PNG, ReadHeader(png).kind);
+    EXPECT_FALSE(ReadHeader(png).frameFound) << "a PNG cut off before its IHDR";
     EXPECT_FALSE(ReadHeader(Bytes()).frameTooLarge) << "an empty or unreadable file";
     EXPECT_FALSE(ReadHeader(Concat({soi, JpegSegment(0xDA, {1, 2}), JpegSegment(0xC0, FrameHeader(65500, 65500, 3))})).frameTooLarge);
 }
@@ -198,5 +199,54 @@ TEST(PhotoHeader, CameraBlocksAreCarriedEditedAndInOrder)
         EXPECT_TRUE(segments == expected) << "layout " << layout << ": " << segments.size() << " bytes, expected "
                                           << expected.size();
         EXPECT_EQ(6u, header.orientation) << "layout " << layout;
+    }
+}
+
+// What a decode will take is known from the header of every container the
+// platform decodes, before any decoder opens the file.
+TEST(PhotoHeader, FrameSizeIsReadFromTheHeadersOfPngGifBmpAndTiff)
+{
+    const bool be = true;
+    const Bytes tiffIfdLast = [] {
+        Bytes tiff = TiffHeader(false);
+        tiff.resize(64, 0x55); // pixels before the IFD
+        tiff[4] = 64;
+        AppendIfd(tiff, false, {IntegerTag(false, 256, 4, 70000), IntegerTag(false, 257, 3, 9)}, 0);
+        return tiff;
+    }();
+    const Bytes comment = {0x21, 0xFE, 2, 'h', 'i', 1, '!', 0}, control = {0x21, 0xF9, 4, 1, 0, 0, 0, 0};
+    const struct
+    {
+        const char *what;
+        Bytes file;
+        PhotoKind kind;
+        bool found;
+        uint32_t width, height;
+    } rows[] = {
+        {"PNG", TestPngHeader(100000, 3), PHOTO_PNG, true, 100000, 3},
+        {"PNG whose first chunk is not IHDR", [] { Bytes p = TestPngHeader(5, 5); p[12] = 'X'; return p; }(), PHOTO_PNG, false, 0, 0},
+        {"PNG cut inside IHDR", [] { Bytes p = TestPngHeader(5, 5); p.resize(22); return p; }(), PHOTO_PNG, false, 0, 0},
+        {"GIF", TestGif({}, 640, 480, 640, 480), PHOTO_GIF, true, 640, 480},
+        {"GIF whose image passes its screen, behind extensions", TestGif({comment, control}, 64, 48, 700, 30), PHOTO_GIF, true, 700, 48},
+        {"GIF cut inside an extension", [&] { Bytes g = TestGif({comment}, 64, 48, 700, 500); g.resize(20); return g; }(), PHOTO_GIF, true, 64, 48},
+        {"GIF cut inside its header", Bytes({'G', 'I', 'F', '8', '9', 'a', 1, 0}), PHOTO_GIF, false, 0, 0},
+        {"BMP", TestBmpHeader(40, 320, 200), PHOTO_BMP, true, 320, 200},
+        {"BMP top-down", TestBmpHeader(124, 320, -200), PHOTO_BMP, true, 320, 200},
+        {"BMP with the most negative height", TestBmpHeader(40, 1, INT32_MIN), PHOTO_BMP, true, 1, 0x80000000u},
+        {"BMP with a negative width", TestBmpHeader(40, -5, 5), PHOTO_BMP, false, 0, 0},
+        {"BMP with the OS/2 header", TestBmpHeader(12, 64, 48), PHOTO_BMP, true, 64, 48},
+        {"BMP cut inside its info header", [] { Bytes b = TestBmpHeader(40, 3, 3); b.resize(24); return b; }(), PHOTO_BMP, false, 0, 0},
+        {"TIFF", BuildTiffBlock(be, {IntegerTag(be, 256, 3, 4000), IntegerTag(be, 257, 4, 3000)}), PHOTO_TIFF, true, 4000, 3000},
+        {"TIFF with its IFD after the pixels", tiffIfdLast, PHOTO_TIFF, true, 70000, 9},
+        {"TIFF without ImageLength", BuildTiffBlock(be, {IntegerTag(be, 256, 3, 4)}), PHOTO_TIFF, false, 0, 0},
+        {"TIFF whose IFD is cut short", Bytes(tiffIfdLast.begin(), tiffIfdLast.end() - 1), PHOTO_TIFF, false, 0, 0},
+    };
+    for (const auto &row : rows)
+    {
+        const PhotoHeader header = ReadHeader(row.file);
+        EXPECT_EQ(row.kind, header.kind) << row.what;
+        EXPECT_TRUE(header.frameFound == row.found && header.frameWidth == row.width && header.frameHeight == row.height)
+            << row.what << ": expected " << (row.found ? "" : "no size, ") << row.width << " x " << row.height << ", read "
+            << (header.frameFound ? "" : "no size, ") << header.frameWidth << " x " << header.frameHeight;
     }
 }

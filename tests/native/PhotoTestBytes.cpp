@@ -271,3 +271,49 @@ std::vector<std::string> ListPngChunks(const Bytes &png)
     }
     return chunks;
 }
+
+Bytes TestGif(const std::vector<Bytes> &blocks, uint16_t screenWidth, uint16_t screenHeight, uint16_t imageWidth,
+              uint16_t imageHeight)
+{
+    Bytes gif = {'G', 'I', 'F', '8', '9', 'a'};
+    Append(gif, TiffValue(false, 2, {screenWidth}));
+    Append(gif, TiffValue(false, 2, {screenHeight}));
+    gif.insert(gif.end(), {0x80, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF}); // two colours, black and white
+    for (const Bytes &block : blocks)
+        gif.insert(gif.end(), block.begin(), block.end());
+    gif.insert(gif.end(), {0x2C, 0, 0, 0, 0});
+    Append(gif, TiffValue(false, 2, {imageWidth}));
+    Append(gif, TiffValue(false, 2, {imageHeight}));
+    gif.push_back(0);
+    return gif;
+}
+
+Bytes TestBmpHeader(uint32_t infoSize, int32_t width, int32_t height)
+{
+    Bytes bmp = {'B', 'M'};
+    Append(bmp, TiffValue(false, 4, {14 + infoSize}));
+    Append(bmp, TiffValue(false, 4, {0}));
+    Append(bmp, TiffValue(false, 4, {14 + infoSize}));
+    Append(bmp, TiffValue(false, 4, {infoSize}));
+    if (infoSize == 12)
+    {
+        Append(bmp, TiffValue(false, 2, {static_cast<uint16_t>(width)}));
+        Append(bmp, TiffValue(false, 2, {static_cast<uint16_t>(height)}));
+    }
+    else
+    {
+        Append(bmp, TiffValue(false, 4, {static_cast<uint32_t>(width)}));
+        Append(bmp, TiffValue(false, 4, {static_cast<uint32_t>(height)}));
+    }
+    bmp.resize(14 + infoSize, 0);
+    return bmp;
+}
+
+Bytes TestPngHeader(uint32_t width, uint32_t height)
+{
+    Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    Append(png, TiffValue(true, 4, {width}));
+    Append(png, TiffValue(true, 4, {height}));
+    png.insert(png.end(), {8, 6, 0, 0, 0, 0, 0, 0, 0});
+    return png;
+}

@@ -102,3 +102,16 @@ std::vector<TestSegment> ListJpegSegments(const Bytes &jpeg);
 
 // The chunk types of a PNG file in order ("IHDR", "iCCP", ...).
 std::vector<std::string> ListPngChunks(const Bytes &png);
+
+// The start of a GIF: its header with a logical screen of screenWidth x
+// screenHeight and a global colour table of two entries, then blocks, then
+// an image descriptor of imageWidth x imageHeight at (0, 0); no pixels.
+Bytes TestGif(const std::vector<Bytes> &blocks, uint16_t screenWidth, uint16_t screenHeight, uint16_t imageWidth,
+              uint16_t imageHeight);
+
+// A bitmap's file header and an info header of infoSize bytes (12: the
+// old OS/2 one, with 16-bit sides) saying width x height; no pixels.
+Bytes TestBmpHeader(uint32_t infoSize, int32_t width, int32_t height);
+
+// A PNG's signature and IHDR chunk saying width x height (its CRC zero).
+Bytes TestPngHeader(uint32_t width, uint32_t height);

@@ -169,18 +169,19 @@ namespace
 struct WalkArgument
 {
     std::wstring folder;
+    UINT workers;
 };
 
 unsigned __stdcall WalkThread(void *argument)
 {
     WalkArgument *walk = static_cast<WalkArgument *>(argument);
-    WalkImageFolder(NULL, walk->folder.c_str());
+    WalkImageFolder(NULL, walk->folder.c_str(), walk->workers);
     delete walk;
     return 0;
 }
 } // namespace
 
-WalkRun StartWalk(const std::wstring &folder)
+WalkRun StartWalk(const std::wstring &folder, UINT workers)
 {
     WalkRun run;
     wchar_t directory[MAX_PATH] = L"";
@@ -189,7 +190,7 @@ WalkRun StartWalk(const std::wstring &folder)
     // The factory is made on this (COM) thread first, as the UI thread does.
     TestFactory();
     run.started = timeGetTime();
-    WalkArgument *argument = new WalkArgument{folder};
+    WalkArgument *argument = new WalkArgument{folder, workers};
     run.thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, WalkThread, argument, 0, NULL));
     if (!run.thread)
         delete argument;

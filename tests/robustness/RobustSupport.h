@@ -76,15 +76,16 @@ DecodedImage DecodeCompletely(const std::wstring &path);
 // failed halfway would leave behind.
 std::vector<std::wstring> FindLeftovers(const std::wstring &folder);
 
-// WalkImageFolder(NULL, folder) on a thread of its own, as the batch worker
-// runs it. Restores the current directory afterwards (the walk changes it).
+// WalkImageFolder(NULL, folder, workers) on a thread of its own, as the
+// batch's coordinator runs it (workers 0: one per processor). Puts the
+// current directory back afterwards, should the walk ever change it.
 struct WalkRun
 {
     HANDLE thread;
     DWORD started;
     std::wstring savedDirectory;
 };
-WalkRun StartWalk(const std::wstring &folder);
+WalkRun StartWalk(const std::wstring &folder, UINT workers = 0);
 // Waits up to limitMs. On a timeout, raises the quit flag and waits again;
 // a walk that still does not end is a hang that cannot be recovered from in
 // this process, so the program exits with code 3 after saying so. Returns

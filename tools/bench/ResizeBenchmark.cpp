@@ -2,7 +2,7 @@
 // pacing, window or folder browser, and reports how much memory the process
 // needed at its peak.
 //
-// usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull]]
+// usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull | batch<N> | decode<N>]]
 //
 // Every file directly inside the input folder goes through one
 // ResizeImageFile call, in listing order; the copies go into the output
@@ -13,9 +13,16 @@
 // claims (the releases at the end of the pipeline). `pull` measures other
 // ways of asking WIC for pixels (imaging/RowPull.h): a number of rows per
 // request, or "former" (requests passed on whole, the encoder converting
-// band by band).
+// band by band). `batch<N>` instead times the whole folder through the
+// batch's walk with N workers (0: one per processor), as the window runs it
+// but with no window: the copies go into the input folder's "Resized", and
+// only the total time and the peak memory are reported. `decode<N>` times
+// what the platform alone takes for the folder on N threads (0: one per
+// processor): each thread, in the multithreaded apartment with a factory of
+// its own, takes the next file, decodes frame 0 and reads one row of it.
 
 #include "batch/ImageWriter.h"
+#include "batch/BatchPool.h"
 #include "batch/FolderBatch.h"
 #include "batch/ResizePipeline.h"
 #include "batch/ResizeSettings.h"
@@ -25,6 +32,7 @@
 #include "resource.h"
 
 #include <windows.h>
+#include <process.h>
 #include <psapi.h>
 
 #include <stdio.h>
@@ -32,6 +40,8 @@
 #include <wchar.h>
 
 #include <algorithm>
+#include <atomic>
+#include <string>
 #include <vector>
 
 const double BYTES_PER_MIB = 1024.0 * 1024.0;
@@ -225,11 +235,114 @@ static void PrintSummary(const BenchmarkTotals &totals, double baselineMib, doub
     printf("memory target MiB: %.1f\n", frameMib + MEMORY_ALLOWANCE_MIB);
 }
 
+namespace
+{
+// The files of the folder that decode<N> threads share.
+struct DecodeShare
+{
+    std::vector<std::wstring> paths;
+    std::atomic<size_t> next{0};
+    std::atomic<UINT> decoded{0};
+};
+
+unsigned __stdcall DecodeFiles(void *argument)
+{
+    DecodeShare *share = static_cast<DecodeShare *>(argument);
+    IWICImagingFactory *factory = NULL;
+    if (FAILED(CoInitializeEx(NULL, COINIT_MULTITHREADED)))
+        return 1;
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, NULL, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                   reinterpret_cast<void **>(&factory))))
+    {
+        for (size_t i; (i = share->next++) < share->paths.size();)
+        {
+            IWICBitmapDecoder *decoder = NULL;
+            IWICBitmapFrameDecode *frame = NULL;
+            UINT width = 0, height = 0;
+            HRESULT hr = factory->CreateDecoderFromFilename(share->paths[i].c_str(), NULL, GENERIC_READ,
+                                                            WICDecodeMetadataCacheOnDemand, &decoder);
+            if (SUCCEEDED(hr))
+                hr = decoder->GetFrame(0, &frame);
+            if (SUCCEEDED(hr))
+                hr = frame->GetSize(&width, &height);
+            // One row read: a decoder that waits until asked has decoded
+            // what the first row needs.
+            std::vector<BYTE> row(static_cast<size_t>(width) * 16);
+            const WICRect first = {0, 0, static_cast<INT>(width), 1};
+            if (SUCCEEDED(hr) && width > 0)
+                hr = frame->CopyPixels(&first, width * 16, static_cast<UINT>(row.size()), row.data());
+            if (SUCCEEDED(hr))
+                ++share->decoded;
+            SafeRelease(&frame);
+            SafeRelease(&decoder);
+        }
+        factory->Release();
+    }
+    CoUninitialize();
+    return 0;
+}
+} // namespace
+
+// What the platform's decoders alone take for the folder on `threads` threads.
+static void MeasureFolderDecode(const wchar_t *inputFolder, UINT threads)
+{
+    DecodeShare share;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((std::wstring(inputFolder) + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE)
+    {
+        do
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                share.paths.push_back(std::wstring(inputFolder) + L"\\" + entry.cFileName);
+        while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    if (threads == 0)
+        threads = CountBatchWorkers();
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    std::vector<HANDLE> running;
+    for (UINT i = 0; i < threads; ++i)
+    {
+        const uintptr_t thread = _beginthreadex(NULL, 0, DecodeFiles, &share, 0, NULL);
+        if (thread)
+            running.push_back(reinterpret_cast<HANDLE>(thread));
+    }
+    for (HANDLE thread : running)
+    {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    QueryPerformanceCounter(&end);
+    printf("decode threads: %u\n", static_cast<unsigned>(running.size()));
+    printf("decoded: %u of %u\n", share.decoded.load(), static_cast<unsigned>(share.paths.size()));
+    printf("total ms: %.1f\n", ComputeMilliseconds(start, end, frequency));
+    printf("peak working set MiB: %.1f\n", ReadPeakWorkingSetMib());
+}
+
+// The whole folder through the batch's pool of workers (0: one per processor).
+static void MeasureFolderBatch(const wchar_t *inputFolder, UINT workers)
+{
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    const double baselineMib = ReadPeakWorkingSetMib();
+    QueryPerformanceCounter(&start);
+    WalkImageFolder(NULL, inputFolder, workers);
+    QueryPerformanceCounter(&end);
+    printf("batch workers: %u (0: one per processor, here %u)\n", workers, CountBatchWorkers());
+    printf("total ms: %.1f\n", ComputeMilliseconds(start, end, frequency));
+    printf("working set before the batch MiB: %.1f\n", baselineMib);
+    printf("peak working set MiB: %.1f\n", ReadPeakWorkingSetMib());
+}
+
 static void PrintUsage()
 {
-    printf("usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull]]\n"
+    printf("usage: ResizeBenchmark <input-folder> <output-folder> [percent [pull | batch<N>]]\n"
            "percent is one of the program's size choices: 10, 25, 50, 75, 125, 150 (default 25)\n"
-           "pull is the rows asked of a scaler per request, or former (default: the program's)\n");
+           "pull is the rows asked of a scaler per request, or former (default: the program's)\n"
+           "batch<N> times the folder through the batch with N workers (0: one per processor)\n"
+           "decode<N> times the platform's decode of the folder on N threads (0: one per processor)\n");
 }
 
 // Sets how pixels are pulled; false for text that says no way.
@@ -256,6 +369,8 @@ int wmain(int argc, wchar_t **argv)
     double baselineMib = 0.0;
     int sizeChoiceId = ID_SIZE_25;
     int exitCode = 1;
+    int batchWorkers = -1; // a batch<N> run's N
+    int decodeThreads = -1; // a decode<N> run's N
     HRESULT hr;
 
     totals.skippedCount = 0;
@@ -271,7 +386,11 @@ int wmain(int argc, wchar_t **argv)
     if (argc >= 4)
     {
         sizeChoiceId = FindSizeChoiceId(argv[3]);
-        if (sizeChoiceId == 0 || (argc == 5 && !ApplyPullWay(argv[4])))
+        if (argc == 5 && wcsncmp(argv[4], L"batch", 5) == 0)
+            batchWorkers = static_cast<int>(wcstoul(argv[4] + 5, NULL, 10));
+        if (argc == 5 && wcsncmp(argv[4], L"decode", 6) == 0)
+            decodeThreads = static_cast<int>(wcstoul(argv[4] + 6, NULL, 10));
+        if (sizeChoiceId == 0 || (argc == 5 && batchWorkers < 0 && decodeThreads < 0 && !ApplyPullWay(argv[4])))
         {
             PrintUsage();
             return 2;
@@ -300,6 +419,18 @@ int wmain(int argc, wchar_t **argv)
     printf("pull: %u rows per request (0: whole), %s\n", g_rowsPerPull.load(),
            g_convertOnce ? "one converter per file" : "the encoder converts each band");
 
+    if (decodeThreads >= 0)
+    {
+        MeasureFolderDecode(argv[1], static_cast<UINT>(decodeThreads));
+        exitCode = 0;
+        goto Cleanup;
+    }
+    if (batchWorkers >= 0)
+    {
+        MeasureFolderBatch(argv[1], static_cast<UINT>(batchWorkers));
+        exitCode = 0;
+        goto Cleanup;
+    }
     baselineMib = ReadPeakWorkingSetMib();
     hr = MeasureImageFolder(argv[1], argv[2], &totals);
     if (FAILED(hr))

@@ -59,5 +59,12 @@ int main(int argc, char **argv)
     Write("metadata_edit", "xmp", Prefixed(1, Bytes(xmp.begin() + 29, xmp.end())));
     Write("splice", "rose.jpg", Prefixed(0, rose));
     Write("splice", "logo.png", Prefixed(1, logo));
+    Write("image_size", "logo.png", logo);
+    Write("image_size", "gradient.gif", ReadSample("gradient.gif"));
+    Write("image_size", "dusk.bmp", ReadSample("dusk.bmp"));
+    Write("image_size", "circles.tif", ReadSample("circles.tif"));
+    Write("image_size", "comment-then-image.gif", TestGif({{0x21, 0xFE, 3, 'h', 'i', '!', 0}}, 640, 480, 700, 500));
+    Write("image_size", "top-down.bmp", TestBmpHeader(40, 320, -200));
+    Write("image_size", "core.bmp", TestBmpHeader(12, 64, 48));
     return 0;
 }
