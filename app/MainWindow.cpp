@@ -6,6 +6,7 @@
 #include "TaskbarProgress.h"
 #include "batch/BatchProgress.h"
 #include "batch/FolderBatch.h"
+#include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/PreviewSlot.h"
 #include "imaging/SharedFlags.h"
@@ -56,10 +57,13 @@ bool CreateMainWindow(HINSTANCE instance, int showState)
 void __cdecl StartupRepaintThread(void *argument)
 {
     HWND window = static_cast<HWND>(argument);
-    Sleep(50);
-    RECT client;
-    GetClientRect(window, &client);
-    InvalidateRect(window, &client, FALSE);
+    AnswerWithoutThrowing([&] {
+        Sleep(50);
+        RECT client;
+        GetClientRect(window, &client);
+        InvalidateRect(window, &client, FALSE);
+        return S_OK;
+    });
 }
 
 static void ShowDialog(HWND window, int templateId, DLGPROC procedure)
@@ -131,7 +135,7 @@ static LRESULT OnOtherMessage(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+static LRESULT HandleMainWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message)
     {
@@ -145,6 +149,21 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_BATCH_ENDED:    return OnBatchEnded(window);
     }
     return OnOtherMessage(window, message, wParam, lParam);
+}
+
+// A message whose handling throws gets the system's default answer: a
+// paint still validates the window (else WM_PAINT would come again and
+// again), a command does nothing. No handler raises a flag that a throw
+// could leave up, and WM_DESTROY posts its quit message through nothing
+// that can throw.
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT answer = 0;
+    const bool handled = AnswerWithoutThrowing(false, [&] {
+        answer = HandleMainWindowMessage(window, message, wParam, lParam);
+        return true;
+    });
+    return handled ? answer : DefWindowProcW(window, message, wParam, lParam);
 }
 
 // The context and COM must outlive the worker: wait until it has finished

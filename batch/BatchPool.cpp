@@ -31,10 +31,18 @@ void ResizeListedEntries(const WorkerShare *share)
         while (TakeBatchEntry(share->listing, &entry))
         {
             FileAdmission admission = {share->budget, entry.order, false, 0};
-            FileOutcome outcome;
-            // A file that fails costs only its own copy.
-            ResizeImageFileIn(context, share->window, PREVIEW_WHEN_DUE, &admission, entry.fullPath, entry.outputPath,
-                              &outcome);
+            // Not a pair the pipeline tells: it stays only if a throw passed it.
+            FileOutcome outcome = {OUTCOME_NOT_RESIZED, S_OK, 0, 0, false, false};
+            // A file that fails costs only its own copy. The pipeline answers
+            // what the standard library throws as a failed file; should
+            // anything pass it all the same, this entry still finishes and
+            // gives back its memory, so that no later entry waits forever.
+            const HRESULT answer = AnswerWithoutThrowing([&] {
+                return ResizeImageFileIn(context, share->window, PREVIEW_WHEN_DUE, &admission, entry.fullPath,
+                                         entry.outputPath, &outcome);
+            });
+            if (outcome.step == OUTCOME_NOT_RESIZED && outcome.hr == S_OK)
+                outcome.hr = FAILED(answer) ? answer : E_FAIL;
             // The last frame holds its file open and its memory; let go of
             // it before the entry counts as finished.
             SafeRelease(&context->currentSource);

@@ -4,6 +4,7 @@
 #include "BatchProgress.h"
 #include "ImageWriter.h"
 #include "LongPaths.h"
+#include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/SharedFlags.h"
 
@@ -72,9 +73,13 @@ void RunInWorkerApartment(HWND window, void (*batch)(HWND))
     // and on Windows the codecs are COM classes. A thread that already has
     // an apartment of another kind keeps it, and the batch runs there.
     const HRESULT hr = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    batch(window);
-    // The walk's workers made and released their own imaging state; nothing
-    // made on this thread is alive any more.
+    // Whatever the run throws ends the run, not the program; the apartment
+    // is still left. The walk's workers made and released their own imaging
+    // state; nothing made on this thread is alive any more.
+    AnswerWithoutThrowing([&] {
+        batch(window);
+        return S_OK;
+    });
     if (SUCCEEDED(hr))
         CoUninitialize();
 }
@@ -85,6 +90,8 @@ void __cdecl BatchWorkerThread(void *argument)
     g_busy = true;
     g_workerThreadId = GetCurrentThreadId();
     SetCursor(LoadCursorW(NULL, IDC_WAIT));
+    // Nothing thrown in the run gets past RunInWorkerApartment, so the
+    // flags below always come down and the window can close.
     RunInWorkerApartment(window, ResizeFolder);
     g_workerThreadId = 0;
     // The window lowers g_busy and puts the cursor back when the end
@@ -94,10 +101,12 @@ void __cdecl BatchWorkerThread(void *argument)
 
 static BOOL CALLBACK CancelDialogWindow(HWND window, LPARAM)
 {
-    wchar_t className[16];
-    if (GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0)
-        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-    return TRUE;
+    return AnswerWithoutThrowing(TRUE, [&]() -> BOOL {
+        wchar_t className[16];
+        if (GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0)
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    });
 }
 
 void CancelFolderBrowser()

@@ -26,7 +26,7 @@ void __cdecl BatchWorkerThread(void *window);
 
 // Runs batch(window) in a single-threaded COM apartment of the calling
 // thread's own, entered first and left last; what batch makes of COM it
-// must release before it returns.
+// must release before it returns. Whatever batch throws stops here.
 void RunInWorkerApartment(HWND window, void (*batch)(HWND));
 
 // One run: asks for a folder, then walks it. Does nothing without a

@@ -1,10 +1,10 @@
 #include "ImageWriter.h"
 
 #include "LongPaths.h"
-#include "MemoryStream.h"
 #include "MetadataSplice.h"
-#include "PatientFiles.h"
+#include "SpliceStream.h"
 #include "StepClock.h"
+#include "TempFile.h"
 
 #include "imaging/IndexedPalette.h"
 #include "imaging/OwnBitmapSources.h"
@@ -19,10 +19,6 @@ namespace
 {
 // Rows handed to the encoder per WriteSource call.
 const UINT WRITE_BAND_ROWS = 64;
-
-// Prefix of the temporary files, followed by four hex digits and ".tmp"
-// (LongPaths.h); older versions wrote one to four digits.
-const wchar_t TEMP_PREFIX[] = L"qmw";
 
 struct ExtensionRow
 {
@@ -126,38 +122,6 @@ static HRESULT GetFolderOf(const wchar_t *path, wchar_t (&folder)[MAX_PATH])
     return S_OK;
 }
 
-// True for the names of our temporary files: qmw, one to four hex digits, .tmp.
-static bool IsOurTempFileName(const wchar_t *name)
-{
-    const size_t prefix = wcslen(TEMP_PREFIX), length = wcslen(name);
-    if (length < prefix + 1 + 4 || length > prefix + 4 + 4 || _wcsnicmp(name, TEMP_PREFIX, prefix) != 0 ||
-        _wcsicmp(name + length - 4, L".tmp") != 0)
-        return false;
-    for (size_t i = prefix; i < length - 4; ++i)
-        if (!iswxdigit(name[i]))
-            return false;
-    return true;
-}
-
-void DeleteLeftoverTempFiles(const wchar_t *outputFolder)
-{
-    wchar_t pattern[EXTENDED_PATH_CHARS], path[EXTENDED_PATH_CHARS];
-    if (!FormExtendedChild(outputFolder, L"qmw*.tmp", pattern))
-        return;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(pattern, &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do
-    {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsOurTempFileName(entry.cFileName))
-            continue;
-        if (FormExtendedChild(outputFolder, entry.cFileName, path))
-            DeleteFileW(path);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-}
-
 HRESULT WriteFrameOptions(const OutputFormat &format, IPropertyBag2 *options, bool *alphaTaken)
 {
     *alphaTaken = false;
@@ -236,26 +200,6 @@ static HRESULT WriteBands(IWICBitmapFrameEncode *frame, IWICBitmapSource *writte
     return S_OK;
 }
 
-// An encoder of container writing into a stream on memory of the
-// program's own (MemoryStream.h). On failure both are NULL.
-static HRESULT CreateMemoryEncoder(IWICImagingFactory *factory, REFGUID container, IStream **stream,
-                                   IWICBitmapEncoder **encoder)
-{
-    *encoder = NULL;
-    HRESULT hr = CreateMemoryStream(stream);
-    if (FAILED(hr))
-        return hr;
-    hr = factory->CreateEncoder(container, NULL, encoder);
-    if (SUCCEEDED(hr))
-        hr = (*encoder)->Initialize(*stream, WICBitmapEncoderNoCache);
-    if (FAILED(hr))
-    {
-        SafeRelease(encoder);
-        SafeRelease(stream);
-    }
-    return hr;
-}
-
 // A new frame of the encoder, its options written and initialised; for a
 // source with alpha, *pixelFormat becomes the format to ask for: straight
 // BGRA, unless the bitmap encoder refused its alpha option.
@@ -289,21 +233,21 @@ Cleanup:
     return hr;
 }
 
-// Encodes source into memory (*encoded, for the caller to release) and
-// returns the size written.
-static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *source, const OutputFormat &format,
-                                const PhotoMetadata *metadata, IStream **encoded, UINT *width, UINT *height)
+HRESULT EncodeImage(ImagingContext *context, IWICBitmapSource *source, const OutputFormat &format,
+                    const PhotoMetadata *metadata, IStream *stream)
 {
-    IStream *stream = NULL;
     IWICBitmapEncoder *encoder = NULL;
     IWICBitmapFrameEncode *frame = NULL;
     IWICBitmapSource *written = NULL;
     IWICBitmapSource *chosen = NULL;
     WICPixelFormatGUID pixelFormat;
     bool hasAlpha = false;
+    UINT width = 0, height = 0;
 
-    *encoded = NULL;
-    HRESULT hr = CreateMemoryEncoder(context->factory, format.container, &stream, &encoder);
+    HRESULT hr = context->factory->CreateEncoder(format.container, NULL, &encoder);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
     if (FAILED(hr))
         goto Cleanup;
     hr = source->GetPixelFormat(&pixelFormat);
@@ -313,7 +257,7 @@ static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *sourc
     hr = CreateEncoderFrame(encoder, format, hasAlpha, &frame, &pixelFormat);
     if (FAILED(hr))
         goto Cleanup;
-    hr = DescribeFrame(frame, source, width, height, &pixelFormat);
+    hr = DescribeFrame(frame, source, &width, &height, &pixelFormat);
     if (FAILED(hr))
         goto Cleanup;
     // An encoder that does not take the profile leaves it to the splice.
@@ -326,23 +270,42 @@ static HRESULT EncodeIntoMemory(ImagingContext *context, IWICBitmapSource *sourc
     hr = CreateConverterForEncoder(context->factory, chosen, pixelFormat, &written);
     if (FAILED(hr))
         goto Cleanup;
-    hr = WriteBands(frame, written, *width, *height);
+    hr = WriteBands(frame, written, width, height);
     if (FAILED(hr))
         goto Cleanup;
     hr = frame->Commit();
     if (FAILED(hr))
         goto Cleanup;
     hr = encoder->Commit();
-    if (FAILED(hr))
-        goto Cleanup;
-    *encoded = stream;
-    stream = NULL;
 
 Cleanup:
     SafeRelease(&written);
     SafeRelease(&chosen);
     SafeRelease(&frame);
     SafeRelease(&encoder);
+    return hr;
+}
+
+// Encodes source straight into the temporary file, what the photo carries
+// spliced in on the way (SpliceStream.h).
+static HRESULT EncodeIntoFile(ImagingContext *context, IWICBitmapSource *source, const OutputFormat &format,
+                              const PhotoMetadata *metadata, HANDLE file)
+{
+    IStream *stream = NULL;
+    UINT width = 0, height = 0;
+
+    HRESULT hr = source->GetSize(&width, &height);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = CreateSpliceStream(file, format.container, metadata, width, height, &stream);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = EncodeImage(context, source, format, metadata, stream);
+    if (FAILED(hr))
+        goto Cleanup;
+    hr = FinishSpliceStream(stream);
+
+Cleanup:
     SafeRelease(&stream);
     return hr;
 }
@@ -374,81 +337,26 @@ static HRESULT PrepareOutputNames(const wchar_t *outputPath, wchar_t (&writtenPa
     return S_OK;
 }
 
-// Writes size bytes in pieces WriteFile takes.
-static bool WriteAllBytes(HANDLE file, const uint8_t *bytes, size_t size)
-{
-    while (size > 0)
-    {
-        const DWORD piece = size < 0x40000000u ? static_cast<DWORD>(size) : 0x40000000u;
-        DWORD written = 0;
-        if (!WriteFile(file, bytes, piece, &written, NULL) || written != piece)
-            return false;
-        bytes += piece;
-        size -= piece;
-    }
-    return true;
-}
-
-// Writes the encoded bytes into the temporary file in one pass, with the
-// plan's blocks at their place.
-static HRESULT WriteSplicedFile(HANDLE file, const uint8_t *encoded, size_t size, const SplicePlan &plan)
-{
-    const bool written = WriteAllBytes(file, encoded, plan.insertAt) &&
-                         WriteAllBytes(file, plan.inserted.data(), plan.inserted.size()) &&
-                         WriteAllBytes(file, encoded + plan.insertAt, size - plan.insertAt);
-    const DWORD error = written ? ERROR_SUCCESS : GetLastError();
-    return written ? S_OK : (error ? HRESULT_FROM_WIN32(error) : E_FAIL);
-}
-
-// Writes the encoded copy, with what the photo carries spliced in, into the
-// temporary file. A splice that cannot be made leaves the copy as the
-// encoder wrote it: the image, without what could not be carried.
-static HRESULT WriteEncodedCopy(IStream *encoded, REFGUID container, const PhotoMetadata *metadata, UINT width,
-                                UINT height, HANDLE tempFile)
-{
-    const uint8_t *bytes = NULL;
-    size_t size = 0;
-    SplicePlan plan;
-    GetMemoryStreamBytes(encoded, &bytes, &size);
-    if (!PlanMetadataSplice(bytes, size, container, metadata, width, height, &plan))
-    {
-        plan.insertAt = size;
-        plan.inserted.clear();
-    }
-    MarkStep(STEP_METADATA);
-    // The file's one write counts with the move that follows it.
-    return WriteSplicedFile(tempFile, bytes, size, plan);
-}
-
 HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath,
                        PhotoMetadata *metadata)
 {
-    IStream *encoded = NULL;
     wchar_t writtenPath[MAX_PATH], folder[MAX_PATH];
-    wchar_t target[EXTENDED_PATH_CHARS], tempPath[EXTENDED_PATH_CHARS] = L"";
+    wchar_t target[EXTENDED_PATH_CHARS];
     HANDLE tempFile = INVALID_HANDLE_VALUE;
-    UINT width = 0, height = 0;
     const OutputFormat format = LookUpOutputFormat(outputPath);
 
+    // The copy is written once, what the photo carries included, into a
+    // temporary file beside the output (so that putting it in place is a
+    // rename on one volume) and renamed onto its name only when whole.
     HRESULT hr = PrepareOutputNames(outputPath, writtenPath, target, folder);
-    // The copy is made in memory, then written once, what the photo carries
-    // included, into a temporary file and moved onto its name. The
-    // temporary file lives in the output folder so that the move is a
-    // rename on one volume, and exists only while the copy is written.
     if (SUCCEEDED(hr))
-        hr = EncodeIntoMemory(context, source, format, metadata, &encoded, &width, &height);
+        hr = CreateTempFileIn(folder, &tempFile);
+    MarkStep(STEP_METADATA);
+    if (SUCCEEDED(hr))
+        hr = EncodeIntoFile(context, source, format, metadata, tempFile);
     MarkStep(STEP_ENCODE);
     if (SUCCEEDED(hr))
-        hr = CreateTempFileIn(folder, TEMP_PREFIX, tempPath, &tempFile);
-    if (SUCCEEDED(hr))
-        hr = WriteEncodedCopy(encoded, format.container, metadata, width, height, tempFile);
-    if (SUCCEEDED(hr))
-        KeepOnlyDeleteAccess(&tempFile);
-    SafeRelease(&encoded);
-    // The macro reads its argument twice: the move's answer is kept first.
-    const DWORD moved = SUCCEEDED(hr) ? MoveFilePatiently(tempPath, target) : ERROR_SUCCESS;
-    if (SUCCEEDED(hr))
-        hr = HRESULT_FROM_WIN32(moved);
+        hr = RenameTempFileOnto(tempFile, target);
     MarkStep(STEP_MOVE);
     // A copy that did not reach its name goes, through its handle, even if
     // its folder was renamed meanwhile.

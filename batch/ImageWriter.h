@@ -1,12 +1,15 @@
 // The image writer: encodes one bitmap source into one file, in the
 // container that the output name's extension promises.
 //
-// An output is either complete or absent: the image is encoded into memory,
-// written once, with what its photo carries, into a temporary file beside
-// the output, and moved onto the output name only after both commits and
-// the write succeeded; on any failure whatever stood at the output name is
-// left untouched. A copy costs memory in proportion to its own encoded size.
+// An output is either complete or absent: the image is encoded straight
+// into a temporary file beside the output, with what its photo carries
+// (SpliceStream.h), and renamed onto the output name only after both
+// commits succeeded (TempFile.h); on any failure whatever stood at the
+// output name is left untouched. The writer holds a few MiB of a copy at
+// most, whatever the copy's size (what the encoder itself keeps aside).
 #pragma once
+
+#include "TempFile.h"
 
 #include "imaging/ImagingContext.h"
 
@@ -42,11 +45,6 @@ HRESULT WriteBitmapAlphaOption(IPropertyBag2 *options);
 // white as for every encoder without alpha.
 HRESULT WriteFrameOptions(const OutputFormat &format, IPropertyBag2 *options, bool *alphaTaken);
 
-// Deletes the temporary files that a writer stopped mid-write (a killed
-// process, a power cut) left in outputFolder. Files still open in a
-// running writer refuse deletion and are left alone.
-void DeleteLeftoverTempFiles(const wchar_t *outputFolder);
-
 // Encodes source (whole image, its size, resolution and pixel format) into
 // outputPath. A 32bpp PBGRA source keeps its alpha where the encoder takes
 // 32bpp BGRA and is laid onto white where it does not. Only the context's
@@ -56,3 +54,9 @@ void DeleteLeftoverTempFiles(const wchar_t *outputFolder);
 // image is written all the same.
 HRESULT WriteImageFile(ImagingContext *context, IWICBitmapSource *source, const wchar_t *outputPath,
                        PhotoMetadata *metadata = NULL);
+
+// The encoding alone, into any stream: what WriteImageFile writes into its
+// temporary file, before anything is spliced in. The profile is offered to
+// an encoder that takes it.
+HRESULT EncodeImage(ImagingContext *context, IWICBitmapSource *source, const OutputFormat &format,
+                    const PhotoMetadata *metadata, IStream *stream);

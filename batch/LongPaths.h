@@ -27,22 +27,3 @@ bool FormExtendedChild(const wchar_t *folder, const wchar_t *name, wchar_t (&ext
 // Creates folder (a path of up to MAX_PATH - 1 characters) through its
 // extended form. True when it exists as a folder afterwards.
 bool CreateFolderWhole(const wchar_t *folder);
-
-// Creates a new, empty file named prefix + four hex digits + ".tmp" in
-// folder, as GetTempFileNameW would but without its length limit, and
-// returns its extended path and a handle open for writing and deleting.
-// Whatever happens to the path afterwards (the folder renamed under the
-// writer), the handle still reaches the file: DiscardTempFile removes it
-// through the handle. Fails when no such name is free or the folder
-// refuses the file.
-HRESULT CreateTempFileIn(const wchar_t *folder, const wchar_t *prefix, wchar_t (&tempPath)[EXTENDED_PATH_CHARS],
-                         HANDLE *file);
-
-// Once the file is written: trades the handle for one on the same file that
-// holds only delete access and shares everything, so that the move's own
-// open of the file is not refused by our write access. Keeps the old
-// handle when the platform cannot reopen it.
-void KeepOnlyDeleteAccess(HANDLE *file);
-
-// Deletes the file behind file, wherever it is now, and closes the handle.
-void DiscardTempFile(HANDLE file);

@@ -1,5 +1,7 @@
 #include "MemoryStream.h"
 
+#include "imaging/ExceptionBoundary.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -39,61 +41,71 @@ public:
     // ISequentialStream
     STDMETHODIMP Read(void *buffer, ULONG bytes, ULONG *read) override
     {
-        const size_t left = m_position < m_size ? m_size - static_cast<size_t>(m_position) : 0;
-        const ULONG taken = bytes < left ? bytes : static_cast<ULONG>(left);
-        if (taken)
-            memcpy(buffer, m_bytes + m_position, taken);
-        m_position += taken;
-        if (read)
-            *read = taken;
-        return taken == bytes ? S_OK : S_FALSE;
+        return AnswerWithoutThrowing([&]() -> HRESULT {
+            const size_t left = m_position < m_size ? m_size - static_cast<size_t>(m_position) : 0;
+            const ULONG taken = bytes < left ? bytes : static_cast<ULONG>(left);
+            if (taken)
+                memcpy(buffer, m_bytes + m_position, taken);
+            m_position += taken;
+            if (read)
+                *read = taken;
+            return taken == bytes ? S_OK : S_FALSE;
+        });
     }
     STDMETHODIMP Write(const void *buffer, ULONG bytes, ULONG *written) override
     {
-        if (written)
-            *written = 0;
-        if (m_position > MAX_MEMORY_STREAM_BYTES || bytes > MAX_MEMORY_STREAM_BYTES - m_position)
-            return STG_E_MEDIUMFULL;
-        const size_t end = static_cast<size_t>(m_position + bytes);
-        if (end > m_size && !Resize(end))
-            return STG_E_MEDIUMFULL;
-        if (bytes)
-            memcpy(m_bytes + m_position, buffer, bytes);
-        m_position = end;
-        if (written)
-            *written = bytes;
-        return S_OK;
+        return AnswerWithoutThrowing([&]() -> HRESULT {
+            if (written)
+                *written = 0;
+            if (m_position > MAX_MEMORY_STREAM_BYTES || bytes > MAX_MEMORY_STREAM_BYTES - m_position)
+                return STG_E_MEDIUMFULL;
+            const size_t end = static_cast<size_t>(m_position + bytes);
+            if (end > m_size && !Resize(end))
+                return STG_E_MEDIUMFULL;
+            if (bytes)
+                memcpy(m_bytes + m_position, buffer, bytes);
+            m_position = end;
+            if (written)
+                *written = bytes;
+            return S_OK;
+        });
     }
 
     // IStream
     STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *position) override
     {
-        const LONGLONG base = origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? static_cast<LONGLONG>(m_position)
-                              : origin == STREAM_SEEK_END ? static_cast<LONGLONG>(m_size) : -1;
-        if (base < 0)
-            return STG_E_INVALIDFUNCTION;
-        if ((move.QuadPart < 0 && -move.QuadPart > base) ||
-            (move.QuadPart > 0 && static_cast<ULONGLONG>(move.QuadPart) > MAX_MEMORY_STREAM_BYTES))
-            return STG_E_INVALIDFUNCTION;
-        m_position = static_cast<uint64_t>(base + move.QuadPart);
-        if (position)
-            position->QuadPart = m_position;
-        return S_OK;
+        return AnswerWithoutThrowing([&]() -> HRESULT {
+            const LONGLONG base = origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? static_cast<LONGLONG>(m_position)
+                                  : origin == STREAM_SEEK_END ? static_cast<LONGLONG>(m_size) : -1;
+            if (base < 0)
+                return STG_E_INVALIDFUNCTION;
+            if ((move.QuadPart < 0 && -move.QuadPart > base) ||
+                (move.QuadPart > 0 && static_cast<ULONGLONG>(move.QuadPart) > MAX_MEMORY_STREAM_BYTES))
+                return STG_E_INVALIDFUNCTION;
+            m_position = static_cast<uint64_t>(base + move.QuadPart);
+            if (position)
+                position->QuadPart = m_position;
+            return S_OK;
+        });
     }
     STDMETHODIMP SetSize(ULARGE_INTEGER size) override
     {
-        if (size.QuadPart > MAX_MEMORY_STREAM_BYTES)
-            return STG_E_MEDIUMFULL;
-        return Resize(static_cast<size_t>(size.QuadPart)) ? S_OK : STG_E_MEDIUMFULL;
+        return AnswerWithoutThrowing([&]() -> HRESULT {
+            if (size.QuadPart > MAX_MEMORY_STREAM_BYTES)
+                return STG_E_MEDIUMFULL;
+            return Resize(static_cast<size_t>(size.QuadPart)) ? S_OK : STG_E_MEDIUMFULL;
+        });
     }
     STDMETHODIMP Stat(STATSTG *stat, DWORD) override
     {
-        if (!stat)
-            return STG_E_INVALIDPOINTER;
-        ZeroMemory(stat, sizeof(*stat));
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = m_size;
-        return S_OK;
+        return AnswerWithoutThrowing([&]() -> HRESULT {
+            if (!stat)
+                return STG_E_INVALIDPOINTER;
+            ZeroMemory(stat, sizeof(*stat));
+            stat->type = STGTY_STREAM;
+            stat->cbSize.QuadPart = m_size;
+            return S_OK;
+        });
     }
     STDMETHODIMP Commit(DWORD) override { return S_OK; }
     STDMETHODIMP Revert() override { return E_NOTIMPL; }
@@ -117,8 +129,10 @@ private:
         if (size > m_capacity)
         {
             size_t capacity = m_capacity ? m_capacity : 64 * 1024;
+            // Doubling stops short of a block that pointer differences
+            // cannot span (2 GiB in the 32-bit build).
             while (capacity < size)
-                capacity = capacity > SIZE_MAX / 2 ? size : capacity * 2;
+                capacity = capacity > MAX_MEMORY_STREAM_BYTES / 2 ? size : capacity * 2;
             uint8_t *grown = static_cast<uint8_t *>(realloc(m_bytes, capacity));
             if (!grown)
                 return false;

@@ -5,7 +5,9 @@
 // was never written reads as zero (an encoder that seeks past the end to
 // align a structure leaves zeros there, as a file would, never what the
 // memory held before). It never holds more than MAX_MEMORY_STREAM_BYTES;
-// a write past that fails with STG_E_MEDIUMFULL.
+// a write past that fails with STG_E_MEDIUMFULL. The encoder calls it from
+// its own frames, so nothing thrown beneath a method passes back into them
+// (ExceptionBoundary.h).
 #pragma once
 
 #include <windows.h>
@@ -13,7 +15,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-const uint64_t MAX_MEMORY_STREAM_BYTES = (sizeof(size_t) > 4 ? 0x400000000ull : 0x7FFFFFFFull);
+const uint64_t MAX_MEMORY_STREAM_BYTES = (sizeof(size_t) > 4 ? 0x400000000ull : 0x7FFFFFFEull);
 
 // A new, empty stream (one reference, the caller's).
 HRESULT CreateMemoryStream(IStream **stream);

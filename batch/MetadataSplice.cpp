@@ -2,16 +2,21 @@
 
 #include "imaging/ImagingContext.h"
 
-bool PlanMetadataSplice(const uint8_t *encoded, size_t size, REFGUID container, const PhotoMetadata *metadata,
-                        UINT width, UINT height, SplicePlan *plan)
+bool MayNeedMetadataSplice(REFGUID container, const PhotoMetadata *metadata)
 {
-    if (!metadata || !IsEqualGUID(container, metadata->container))
-        return false;
+    return metadata && IsEqualGUID(container, metadata->container) &&
+           (IsEqualGUID(container, GUID_ContainerFormatJpeg) || IsEqualGUID(container, GUID_ContainerFormatPng));
+}
+
+SpliceAnswer PlanMetadataSplice(const uint8_t *encoded, size_t size, bool complete, REFGUID container,
+                                const PhotoMetadata *metadata, UINT width, UINT height, SplicePlan *plan)
+{
+    plan->inserted.clear();
+    if (!MayNeedMetadataSplice(container, metadata))
+        return SPLICE_NOTHING;
     if (IsEqualGUID(container, GUID_ContainerFormatJpeg))
-        return PlanJpegSplice(encoded, size, metadata->jpeg, width, height, plan);
-    if (IsEqualGUID(container, GUID_ContainerFormatPng))
-        return PlanPngSplice(encoded, size, metadata->profile.data(), metadata->profile.size(), plan);
-    return false;
+        return PlanJpegSplice(encoded, size, complete, metadata->jpeg, width, height, plan);
+    return PlanPngSplice(encoded, size, complete, metadata->profile.data(), metadata->profile.size(), plan);
 }
 
 HRESULT SetEncoderColorProfile(IWICImagingFactory *factory, IWICBitmapFrameEncode *frame, REFGUID container,

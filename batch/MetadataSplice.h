@@ -29,6 +29,11 @@ HRESULT SetEncoderColorProfile(IWICImagingFactory *factory, IWICBitmapFrameEncod
 //   (Exif, XMP, ICC), PixelXDimension and PixelYDimension set to the size;
 // - PNG from a PNG: an iCCP chunk right after IHDR, unless the encoder
 //   already wrote a profile (iCCP) or said sRGB.
-// False when nothing goes in.
-bool PlanMetadataSplice(const uint8_t *encoded, size_t size, REFGUID container, const PhotoMetadata *metadata,
-                        UINT width, UINT height, SplicePlan *plan);
+// encoded holds the copy's first size bytes, complete says whether they
+// are all of it (Splice.h). SPLICE_NOTHING when nothing goes in.
+SpliceAnswer PlanMetadataSplice(const uint8_t *encoded, size_t size, bool complete, REFGUID container,
+                                const PhotoMetadata *metadata, UINT width, UINT height, SplicePlan *plan);
+
+// Whether a copy in container may get anything spliced into it at all;
+// when not, its bytes can go straight to the file.
+bool MayNeedMetadataSplice(REFGUID container, const PhotoMetadata *metadata);

@@ -4,6 +4,7 @@
 #include "PhotoMetadata.h"
 #include "ResizeSettings.h"
 #include "StepClock.h"
+#include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/LargeFrame.h"
 #include "imaging/Orientation.h"
@@ -85,7 +86,12 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission 
     PhotoHeader header;
     GUID container;
 
-    ReadPhotoFileHeader(path, &header);
+    // The header's readers keep what they find in the standard library's
+    // containers: memory they cannot have fails this file, not the batch.
+    HRESULT hr = AnswerWithoutThrowing([&] {
+        ReadPhotoFileHeader(path, &header);
+        return S_OK;
+    });
     MarkStep(STEP_HEADER);
     if (header.frameFound)
     {
@@ -97,7 +103,8 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission 
     if (admission && admission->budget)
         admission->admitted = AdmitFile(admission->budget, admission->order, EstimateFileBytes(header, g_scaleFactor),
                                         &admission->reserved);
-    HRESULT hr = admission && admission->budget && !admission->admitted ? E_ABORT : S_OK;
+    if (SUCCEEDED(hr) && admission && admission->budget && !admission->admitted)
+        hr = E_ABORT;
     if (SUCCEEDED(hr) && header.frameTooLarge)
         hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
     if (FAILED(hr))
@@ -113,13 +120,19 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission 
     frame->GetSize(&input->frameWidth, &input->frameHeight);
     // The platform's decoders hand over the pixels as stored; the tag says
     // how they are meant to be shown. What the photo knows beside its
-    // pixels goes into the copy; a failure there only means less is carried.
+    // pixels goes into the copy; a failure there only means less is carried,
+    // but memory it could not have fails the file rather than lose it.
     if (SUCCEEDED(decoder->GetContainerFormat(&container)))
     {
         input->orientation = OrientationFor(header, container);
-        GatherPhotoMetadata(context->factory, container, frame, &header, &input->metadata);
+        hr = AnswerWithoutThrowing([&] {
+            GatherPhotoMetadata(context->factory, container, frame, &header, &input->metadata);
+            return S_OK;
+        });
     }
     MarkStep(STEP_HEADER);
+    if (FAILED(hr))
+        goto Cleanup;
     input->hasAlpha = FrameHasAlpha(context->factory, frame);
     // Past 2 GiB the frame cannot be read in place (LargeFrame.h); the
     // preview and the full-size result then both come from its copy.

@@ -198,11 +198,11 @@ Cleanup:
 
 HBITMAP CreateTopDownDib(UINT width, UINT height, void **bits)
 {
+    size_t bytes = 0;
     *bits = NULL;
     // A DIB's sides are LONGs and its size in bytes a DWORD; refuse anything
-    // that would wrap before GDI sees it.
-    if (width > INT32_MAX || height > INT32_MAX ||
-        static_cast<uint64_t>(width) * height * 4 > UINT32_MAX)
+    // that would wrap before GDI sees it, or that is more than one block may be.
+    if (width > INT32_MAX || height > INT32_MAX || !ComputeImageBytes(width, height, 4, &bytes) || bytes > UINT32_MAX)
         return NULL;
 
     struct

@@ -5,10 +5,10 @@
 // drawn in the colours of its top rows. Here the palette is made from the
 // whole picture, given to the frame before any pixel, and the picture is
 // converted to the frame's indexed format with that palette. Where the
-// picture has alpha and the frame takes a transparent colour index, one
-// palette entry is kept for the transparent pixels; otherwise the picture
-// is laid onto white first, so a transparent area never shows the colour
-// stored under it.
+// picture has alpha and the frame takes a transparent colour index, the
+// last of 256 entries is kept for the transparent pixels, and no opaque
+// pixel is ever matched to it; otherwise the picture is laid onto white
+// first, so a transparent area never shows the colour stored under it.
 #pragma once
 
 #include <windows.h>
@@ -21,13 +21,22 @@ UINT IndexedColorCount(REFWICPixelFormatGUID format);
 // Builds the palette from the whole of picture (32bpp BGR, or 32bpp PBGRA
 // when hasAlpha), hands it to frame with SetPalette, and returns in
 // *indexed the picture in indexedFormat, as frame->WriteSource wants it.
+// With alpha and 256 colours, the frame is told that its last entry is
+// transparent, the index before the flag: where the frame refuses the
+// index, nothing is marked and the picture goes onto white in 256 colours
+// of its own; where it takes the index but refuses the flag, the picture
+// goes onto white in the keyed palette, with no pixel on the last entry.
 // Fails, leaving the frame without a palette, when no palette can be made
 // (an empty or one-pixel picture, a refused call).
 HRESULT CreateIndexedSource(IWICImagingFactory *factory, IWICBitmapFrameEncode *frame, IWICBitmapSource *picture,
                             REFWICPixelFormatGUID indexedFormat, bool hasAlpha, IWICBitmapSource **indexed);
 
-// An 8bpp indexed view of colours (an indexed source) in which every pixel
-// of the 32bpp PBGRA alphaSource that is less than half covered takes
-// transparentIndex. Holds its own references to both.
-HRESULT CreateTransparentKeySource(IWICBitmapSource *colours, IWICBitmapSource *alphaSource, BYTE transparentIndex,
-                                   IWICBitmapSource **keyed);
+// The keyed form of a picture with alpha (32bpp PBGRA) for a frame of 256
+// colours: the picture on white converted with a palette of at most 255 of
+// its own colours, then every pixel less than half covered put on index
+// 255. *framePalette holds those colours, padded with opaque black to 255
+// entries, and the transparent entry (0, 0, 0, alpha 0) last; both sources
+// answer it. *unkeyed is the same conversion with no pixel keyed, so none
+// lies on the last entry. On failure all three are NULL.
+HRESULT CreateKeyedIndexedSource(IWICImagingFactory *factory, IWICBitmapSource *picture, IWICPalette **framePalette,
+                                 IWICBitmapSource **keyed, IWICBitmapSource **unkeyed);

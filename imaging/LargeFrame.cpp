@@ -54,7 +54,7 @@ HRESULT CopyWholeFrame(IWICImagingFactory *factory, IWICBitmapSource *frame, IWI
     UINT bitsPerPixel = 0;
     bool indexed = false;
     SourceLayout layout;
-    size_t bytes = 0;
+    unsigned long long pixelCount = 0;
     WICRect whole;
 
     *copy = NULL;
@@ -72,24 +72,27 @@ HRESULT CopyWholeFrame(IWICImagingFactory *factory, IWICBitmapSource *frame, IWI
     }
     // One CopyPixels takes the whole frame, and its buffer size is a UINT;
     // the rectangle's sides are INTs.
-    if (!ComputeImageBytes(layout.width, layout.height, bitsPerPixel / 8, &bytes) || bytes > UINT_MAX || layout.width > INT_MAX ||
-        layout.height > INT_MAX)
+    pixelCount = static_cast<unsigned long long>(layout.width) * layout.height;
+    if (pixelCount > UINT_MAX / (bitsPerPixel / 8) || layout.width > INT_MAX || layout.height > INT_MAX)
     {
         hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
         goto Cleanup;
     }
+    // A copy of 2 GiB or more is refused here (E_OUTOFMEMORY) where one
+    // block cannot be that large, as in the 32-bit build.
     hr = CreateMemoryBitmapSource(layout.width, layout.height, layout.format, bitsPerPixel / 8, layout.dpiX,
                                   layout.dpiY, &created, &pixels);
     if (FAILED(hr))
         goto Cleanup;
     // From the first row, all of it: the one request that a decoder with
-    // 32-bit row offsets still answers correctly. bytes fits a UINT, so the
-    // stride does too.
+    // 32-bit row offsets still answers correctly. The size fits a UINT, so
+    // the stride does too.
     whole.X = 0;
     whole.Y = 0;
     whole.Width = static_cast<INT>(layout.width);
     whole.Height = static_cast<INT>(layout.height);
-    hr = frame->CopyPixels(&whole, layout.width * (bitsPerPixel / 8), static_cast<UINT>(bytes), pixels);
+    hr = frame->CopyPixels(&whole, layout.width * (bitsPerPixel / 8), static_cast<UINT>(pixelCount * (bitsPerPixel / 8)),
+                           pixels);
     if (FAILED(hr))
         goto Cleanup;
     *copy = created;

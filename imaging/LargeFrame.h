@@ -28,7 +28,9 @@ unsigned long long ComputeFrameSpanBytes(UINT width, UINT height, UINT bitsPerPi
 // Refuses, without reading a pixel, a format that is indexed or whose
 // pixels are not whole bytes (WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT) and a
 // frame of more bytes than one CopyPixels can be given (its buffer size is
-// a UINT; ERROR_ARITHMETIC_OVERFLOW). On failure *copy is NULL.
+// a UINT; ERROR_ARITHMETIC_OVERFLOW) or than one block of this build may
+// hold (2 GiB or more in the 32-bit build; E_OUTOFMEMORY). On failure
+// *copy is NULL.
 HRESULT CopyWholeFrame(IWICImagingFactory *factory, IWICBitmapSource *frame, IWICBitmapSource **copy);
 
 // For a frame past LARGEST_IN_PLACE_FRAME_BYTES, CopyWholeFrame; for any

@@ -11,7 +11,8 @@ namespace
 const UINT TURN_BAND_ROWS = 64;
 
 // Where the pixels of one source row land in the turned image: the first
-// pixel's index and the step from one pixel to the next.
+// pixel's index and the step from one pixel to the next. The turned image
+// is one block (ComputeImageBytes), so every index fits a ptrdiff_t.
 void LocateTurnedRow(UINT orientation, UINT width, UINT height, UINT y, ptrdiff_t *first, ptrdiff_t *step)
 {
     const ptrdiff_t w = width, h = height, row = y;

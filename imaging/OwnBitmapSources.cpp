@@ -1,5 +1,6 @@
 #include "OwnBitmapSources.h"
 
+#include "ExceptionBoundary.h"
 #include "ImagingContext.h"
 
 #include <stdint.h>
@@ -141,9 +142,12 @@ HRESULT OwnBitmapSource::CheckCopyRequest(const WICRect *requested, UINT stride,
 
 bool ComputeImageBytes(UINT width, UINT height, UINT bytesPerPixel, size_t *bytes)
 {
-    // Two 32-bit factors cannot wrap 64 bits; the third is checked.
+    // Two 32-bit factors cannot wrap 64 bits; the third is checked. One
+    // block must stay within PTRDIFF_MAX, so that the difference of any two
+    // addresses in it is defined: in the 32-bit build, large-address-aware,
+    // a block of 2 GiB could be had, and that is refused.
     const uint64_t pixels = static_cast<uint64_t>(width) * height;
-    if (bytesPerPixel == 0 || pixels > SIZE_MAX / bytesPerPixel)
+    if (bytesPerPixel == 0 || pixels > static_cast<uint64_t>(PTRDIFF_MAX) / bytesPerPixel)
         return false;
     *bytes = static_cast<size_t>(pixels * bytesPerPixel);
     return true;
@@ -163,6 +167,12 @@ public:
 
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
     {
+        return AnswerWithoutThrowing([&] { return CopyRows(requested, stride, bufferSize, buffer); });
+    }
+
+private:
+    HRESULT CopyRows(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer)
+    {
         WICRect rect;
         HRESULT hr = CheckCopyRequest(requested, stride, bufferSize, buffer, m_bytesPerPixel, &rect);
         if (FAILED(hr))
@@ -178,7 +188,6 @@ public:
         return S_OK;
     }
 
-private:
     const UINT m_bytesPerPixel;
     BYTE *const m_pixels;
 };
@@ -194,6 +203,12 @@ public:
     ~WhiteBackedSource() override { m_inner->Release(); }
 
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
+    {
+        return AnswerWithoutThrowing([&] { return CopyOntoWhite(requested, stride, bufferSize, buffer); });
+    }
+
+private:
+    HRESULT CopyOntoWhite(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer)
     {
         WICRect rect;
         const HRESULT hr = CopyFromInner(m_inner, requested, stride, bufferSize, buffer, 4, &rect);
@@ -218,7 +233,6 @@ public:
         return S_OK;
     }
 
-private:
     IWICBitmapSource *const m_inner;
 };
 } // namespace

@@ -5,7 +5,10 @@
 // Each is a plain reference-counted IWICBitmapSource; callers hold and
 // release them like any other. They check every CopyPixels request (the
 // rectangle inside the image, the stride and buffer large enough, all in
-// 64-bit arithmetic) before touching a byte.
+// 64-bit arithmetic) before touching a byte. WIC calls CopyPixels from
+// inside its own frames (an encoder's WriteSource), so each one answers
+// through AnswerWithoutThrowing (ExceptionBoundary.h): whatever is thrown
+// beneath it comes back as a failed HRESULT.
 #pragma once
 
 #include <windows.h>
@@ -62,15 +65,16 @@ HRESULT ReadSourceLayout(IWICBitmapSource *source, SourceLayout *layout);
 HRESULT CreateConvertedSource(IWICImagingFactory *factory, IWICBitmapSource *source, REFWICPixelFormatGUID format,
                               IWICBitmapSource **converted);
 
-// Bytes of a width x height image of bytesPerPixel, or false when that
-// does not fit size_t.
+// Bytes of a width x height image of bytesPerPixel, or false when no one
+// block may be that large: past PTRDIFF_MAX, 2 GiB less a byte in the
+// 32-bit build.
 bool ComputeImageBytes(UINT width, UINT height, UINT bytesPerPixel, size_t *bytes);
 
 // A width x height image in memory of the program's own, rows top first,
 // bytesPerPixel x width bytes apart (whole bytes per pixel only). *pixels
 // receives the memory, for the caller to fill before handing the source
-// on. Fails with E_OUTOFMEMORY when the memory cannot be had or its size
-// does not fit size_t.
+// on. Fails with E_OUTOFMEMORY when the memory cannot be had or is more
+// than one block may be (ComputeImageBytes), before allocating anything.
 HRESULT CreateMemoryBitmapSource(UINT width, UINT height, REFWICPixelFormatGUID format, UINT bytesPerPixel,
                                  double dpiX, double dpiY, IWICBitmapSource **source, BYTE **pixels);
 

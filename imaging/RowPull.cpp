@@ -1,5 +1,6 @@
 #include "RowPull.h"
 
+#include "ExceptionBoundary.h"
 #include "ImagingContext.h"
 #include "OwnBitmapSources.h"
 #include "Transparency.h"
@@ -26,6 +27,12 @@ public:
 
     STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
     {
+        return AnswerWithoutThrowing([&] { return PullBands(requested, stride, bufferSize, buffer); });
+    }
+
+private:
+    HRESULT PullBands(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer)
+    {
         if (m_rowsPerRequest == 0)
             return m_inner->CopyPixels(requested, stride, bufferSize, buffer);
         // Whole bytes per pixel are the inner source's to check; here the
@@ -46,7 +53,6 @@ public:
         return hr;
     }
 
-private:
     IWICBitmapSource *const m_inner;
     const UINT m_rowsPerRequest;
 };

@@ -10,6 +10,7 @@ namespace
 const char ICCP_KEYWORD[] = "ICC profile";
 const size_t STORED_BLOCK_MAX = 65535;
 // A chunk's data may not pass 2^31 - 1 bytes; profiles come nowhere near.
+const size_t MAX_CHUNK_DATA = 0x7FFFFFFF;
 const size_t MAX_ICCP_PROFILE = 0x7FFF0000;
 const uint8_t PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
@@ -81,24 +82,29 @@ bool BuildIccpChunk(const uint8_t *profile, size_t size, std::vector<uint8_t> *c
 
 PngInsertion FindPngInsertion(const uint8_t *png, size_t size, size_t *insertAt)
 {
-    if (size < 8 || std::memcmp(png, PNG_SIGNATURE, 8) != 0)
+    if (size < 8)
+        return std::memcmp(png, PNG_SIGNATURE, size) == 0 ? PNG_NEEDS_MORE : PNG_MALFORMED;
+    if (std::memcmp(png, PNG_SIGNATURE, 8) != 0)
         return PNG_MALFORMED;
     const ByteView view = MakeByteView(png, size, true);
     uint32_t length = 0;
-    for (size_t position = 8; ReadU32(view, position, &length) && ViewHolds(view, position, 8);)
+    for (size_t position = 8;;)
     {
+        if (!ReadU32(view, position, &length) || !ViewHolds(view, position, 8))
+            return PNG_NEEDS_MORE;
         const char *type = reinterpret_cast<const char *>(png + position + 4);
         const bool first = position == 8;
-        if (length > size - position - 8 || size - position - 8 - length < 4 ||
-            first != (std::memcmp(type, "IHDR", 4) == 0))
+        // IHDR comes first and holds exactly 13 bytes; no chunk may pass 2^31 - 1.
+        if (length > MAX_CHUNK_DATA || first != (std::memcmp(type, "IHDR", 4) == 0) || (first && length != 13))
             return PNG_MALFORMED;
         if (std::memcmp(type, "iCCP", 4) == 0 || std::memcmp(type, "sRGB", 4) == 0)
             return PNG_HAS_PROFILE;
         if (std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "IEND", 4) == 0)
             return PNG_INSERT_AFTER_IHDR;
+        if (size - position - 8 < static_cast<size_t>(length) + 4)
+            return PNG_NEEDS_MORE;
         position += 12 + static_cast<size_t>(length);
         if (first)
             *insertAt = position;
     }
-    return PNG_MALFORMED;
 }

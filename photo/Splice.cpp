@@ -31,41 +31,58 @@ void PutCarriedSegments(const CarriedBlocks &blocks, uint32_t width, uint32_t he
     }
 }
 
-// Right after SOI and the APP0 segments the encoder wrote.
-static bool FindJpegInsertion(const uint8_t *encoded, size_t size, size_t *insertAt)
+// Right after SOI and the APP0 segments the encoder wrote: known once the
+// marker after them has been read.
+static SpliceAnswer FindJpegInsertion(const uint8_t *encoded, size_t size, bool complete, size_t *insertAt)
 {
     MemoryPhotoFile file(encoded, size);
     BufferedReader reader;
     StartReading(&file, &reader);
     if (!StartJpegWalk(&reader))
-        return false;
+        return size < 2 && !complete ? SPLICE_NEEDS_MORE : SPLICE_NOTHING;
     JpegMarker marker;
     *insertAt = 2;
-    while (NextJpegMarker(&reader, &marker) && marker.marker == JPEG_APP0)
+    for (;;)
     {
+        // Bytes that end before a next marker: a whole copy ends there, a
+        // copy still being written may go on with another APP0.
+        if (!NextJpegMarker(&reader, &marker))
+            return complete ? SPLICE_PLANNED : SPLICE_NEEDS_MORE;
+        if (marker.marker != JPEG_APP0)
+            return SPLICE_PLANNED;
         if (!SkipJpegPayload(&reader, marker))
-            return false;
+            return complete ? SPLICE_NOTHING : SPLICE_NEEDS_MORE;
         *insertAt = static_cast<size_t>(reader.position);
     }
-    return true;
 }
 
-bool PlanJpegSplice(const uint8_t *encoded, size_t size, const CarriedBlocks &blocks, uint32_t width,
-                    uint32_t height, SplicePlan *plan)
+SpliceAnswer PlanJpegSplice(const uint8_t *encoded, size_t size, bool complete, const CarriedBlocks &blocks,
+                            uint32_t width, uint32_t height, SplicePlan *plan)
 {
     plan->inserted.clear();
-    if (!HasCarriedBlocks(blocks) || !FindJpegInsertion(encoded, size, &plan->insertAt))
-        return false;
-    PutCarriedSegments(blocks, width, height, &plan->inserted);
-    return true;
+    if (!HasCarriedBlocks(blocks))
+        return SPLICE_NOTHING;
+    const SpliceAnswer answer = FindJpegInsertion(encoded, size, complete, &plan->insertAt);
+    if (answer == SPLICE_PLANNED)
+        PutCarriedSegments(blocks, width, height, &plan->inserted);
+    return answer;
 }
 
-bool PlanPngSplice(const uint8_t *encoded, size_t size, const uint8_t *profile, size_t profileSize,
-                   SplicePlan *plan)
+SpliceAnswer PlanPngSplice(const uint8_t *encoded, size_t size, bool complete, const uint8_t *profile,
+                           size_t profileSize, SplicePlan *plan)
 {
     plan->inserted.clear();
-    return profileSize > 0 && FindPngInsertion(encoded, size, &plan->insertAt) == PNG_INSERT_AFTER_IHDR &&
-           BuildIccpChunk(profile, profileSize, &plan->inserted);
+    if (profileSize == 0)
+        return SPLICE_NOTHING;
+    switch (FindPngInsertion(encoded, size, &plan->insertAt))
+    {
+    case PNG_INSERT_AFTER_IHDR:
+        return BuildIccpChunk(profile, profileSize, &plan->inserted) ? SPLICE_PLANNED : SPLICE_NOTHING;
+    case PNG_NEEDS_MORE:
+        return complete ? SPLICE_NOTHING : SPLICE_NEEDS_MORE;
+    default:
+        return SPLICE_NOTHING;
+    }
 }
 
 void ApplySplice(const uint8_t *encoded, size_t size, const SplicePlan &plan, std::vector<uint8_t> *out)

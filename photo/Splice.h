@@ -6,7 +6,10 @@
 // and APP0 segments (Exif, XMP, ICC chunks in their order, the Exif saying
 // the copy's pixel size); into a PNG an iCCP chunk right after IHDR, unless
 // the encoder already wrote a profile or said sRGB. An encoded file it
-// cannot read is left untouched (no plan).
+// cannot read is left untouched (no plan). The place is found from the
+// copy's first bytes, as an encoder writes them: any answer but
+// SPLICE_NEEDS_MORE given for the first bytes is the one the whole copy
+// gives, so a writer need hold no more of the copy than the answer takes.
 #pragma once
 
 #include "ExifEdit.h"
@@ -37,12 +40,19 @@ struct SplicePlan
     std::vector<uint8_t> inserted;
 };
 
-// False (nothing to insert, or an encoded file that cannot take it) leaves
-// the encoded bytes as the encoder wrote them.
-bool PlanJpegSplice(const uint8_t *encoded, size_t size, const CarriedBlocks &blocks, uint32_t width,
-                    uint32_t height, SplicePlan *plan);
-bool PlanPngSplice(const uint8_t *encoded, size_t size, const uint8_t *profile, size_t profileSize,
-                   SplicePlan *plan);
+enum SpliceAnswer
+{
+    SPLICE_PLANNED,    // *plan says where and what
+    SPLICE_NOTHING,    // nothing to insert, or an encoded file that cannot take it: the bytes stay as written
+    SPLICE_NEEDS_MORE, // the bytes at hand end before the place is known; never when complete
+};
+
+// encoded holds the copy's first size bytes; complete says they are all
+// of it.
+SpliceAnswer PlanJpegSplice(const uint8_t *encoded, size_t size, bool complete, const CarriedBlocks &blocks,
+                            uint32_t width, uint32_t height, SplicePlan *plan);
+SpliceAnswer PlanPngSplice(const uint8_t *encoded, size_t size, bool complete, const uint8_t *profile,
+                           size_t profileSize, SplicePlan *plan);
 
 // The encoded bytes with the plan applied.
 void ApplySplice(const uint8_t *encoded, size_t size, const SplicePlan &plan, std::vector<uint8_t> *out);

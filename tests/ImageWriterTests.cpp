@@ -7,11 +7,15 @@
 
 #include "batch/ImageWriter.h"
 #include "batch/LongPaths.h"
-#include "batch/PatientFiles.h"
+#include "batch/TempFile.h"
+#include "imaging/IndexedPalette.h"
 
 #include <gtest/gtest.h>
 
+#include <mmsystem.h>
 #include <string.h>
+
+#include <algorithm>
 
 namespace
 {
@@ -104,6 +108,83 @@ UINT TopBandApart(UINT x, UINT y)
 {
     return y < 64 ? 0xFF0000 : (x / 8) % 2 ? 0x0000FF : 0x00FF00;
 }
+
+// A logo's worries at once: far more than 255 colours, opaque black
+// columns, a transparent band stored as black, and one row either side of
+// half coverage.
+UINT BlackAmongManyColours(UINT x, UINT y)
+{
+    if (y < 8)
+        return 0x00000000;
+    const UINT alpha = y == 8 ? 0x7F000000u : y == 9 ? 0x80000000u : 0xFF000000u;
+    return alpha | (x % 4 == 0 ? 0 : (x * 4) << 16 | (y * 4) << 8 | 0x80);
+}
+const UINT LOGO_SIDE = 64;
+
+// That picture premultiplied, as the writer hands it on.
+HRESULT MakeLogoPicture(IWICBitmap **straight, IWICFormatConverter **picture)
+{
+    HRESULT hr = MakeBgraBitmap(LOGO_SIDE, LOGO_SIDE, BlackAmongManyColours, straight);
+    if (SUCCEEDED(hr))
+        hr = TestFactory()->CreateFormatConverter(picture);
+    return FAILED(hr) ? hr : (*picture)->Initialize(*straight, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                                    NULL, 0.0, WICBitmapPaletteTypeCustom);
+}
+
+// The indices of an 8bpp indexed picture of the logo's size; empty when
+// they cannot be read.
+std::vector<BYTE> ReadLogoIndices(IWICBitmapSource *indexed)
+{
+    std::vector<BYTE> indices(LOGO_SIDE * LOGO_SIDE);
+    if (FAILED(indexed->CopyPixels(NULL, LOGO_SIDE, LOGO_SIDE * LOGO_SIDE, indices.data())))
+        indices.clear();
+    return indices;
+}
+
+// A GIF frame as Windows' encoder answers it, as far as the palette and the
+// graphic control extension go (Wine's refuses the extension): records the
+// palette and the values it takes, and refuses the one named.
+class RecordingGifFrame : public IWICBitmapFrameEncode, public IWICMetadataQueryWriter
+{
+public:
+    const wchar_t *refused = NULL;
+    std::vector<std::wstring> taken;
+    std::vector<WICColor> palette;
+
+    STDMETHODIMP QueryInterface(REFIID, void **object) override { *object = NULL; return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetMetadataQueryWriter(IWICMetadataQueryWriter **writer) override { *writer = this; return S_OK; }
+    STDMETHODIMP SetMetadataByName(LPCWSTR name, const PROPVARIANT *) override
+    {
+        if (refused && wcscmp(name, refused) == 0)
+            return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+        taken.push_back(name);
+        return S_OK;
+    }
+    STDMETHODIMP SetPalette(IWICPalette *given) override
+    {
+        UINT count = 0;
+        palette.resize(256);
+        const HRESULT hr = given->GetColors(256, palette.data(), &count);
+        palette.resize(count);
+        return hr;
+    }
+    STDMETHODIMP Initialize(IPropertyBag2 *) override { return E_NOTIMPL; }
+    STDMETHODIMP SetSize(UINT, UINT) override { return E_NOTIMPL; }
+    STDMETHODIMP SetResolution(double, double) override { return E_NOTIMPL; }
+    STDMETHODIMP SetPixelFormat(WICPixelFormatGUID *) override { return E_NOTIMPL; }
+    STDMETHODIMP SetColorContexts(UINT, IWICColorContext **) override { return E_NOTIMPL; }
+    STDMETHODIMP SetThumbnail(IWICBitmapSource *) override { return E_NOTIMPL; }
+    STDMETHODIMP WritePixels(UINT, UINT, UINT, BYTE *) override { return E_NOTIMPL; }
+    STDMETHODIMP WriteSource(IWICBitmapSource *, WICRect *) override { return E_NOTIMPL; }
+    STDMETHODIMP Commit() override { return E_NOTIMPL; }
+    STDMETHODIMP GetContainerFormat(GUID *) override { return E_NOTIMPL; }
+    STDMETHODIMP GetLocation(UINT, WCHAR *, UINT *) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMetadataByName(LPCWSTR, PROPVARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP GetEnumerator(IEnumString **) override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveMetadataByName(LPCWSTR) override { return E_NOTIMPL; }
+};
 
 // Holds a file open without delete sharing, as a scanner or a viewer
 // does, and lets go after a while.
@@ -355,6 +436,77 @@ TEST_F(ImageWriterTest, IndexedCopyTakesItsColoursFromTheWholePicture)
     EXPECT_EQ(GIF, MagicOf(ReadFileBytes(dotPath)));
 }
 
+// Under Wine the GIF encoder takes no transparent index, so the keyed
+// pieces are checked here as the frame would be given them.
+TEST_F(ImageWriterTest, KeyedIndexedCopyPutsOnlyUncoveredPixelsOnTheTransparentEntry)
+{
+    Com<IWICBitmap> straight;
+    Com<IWICFormatConverter> picture;
+    ASSERT_EQ(S_OK, MakeLogoPicture(&straight, &picture));
+    Com<IWICPalette> palette, answered;
+    Com<IWICBitmapSource> keyed, unkeyed;
+    ASSERT_EQ(S_OK, CreateKeyedIndexedSource(TestFactory(), picture, &palette, &keyed, &unkeyed));
+    ASSERT_EQ(S_OK, TestFactory()->CreatePalette(&answered));
+    ASSERT_EQ(S_OK, keyed->CopyPalette(answered)) << "the keyed source answers the frame's palette";
+    WICColor entries[256];
+    UINT count = 0;
+    ASSERT_EQ(S_OK, answered->GetColors(256, entries, &count));
+    ASSERT_EQ(256u, count);
+    for (UINT i = 0; i < 256; ++i)
+        EXPECT_EQ(i == 255 ? 0u : 0xFFu, entries[i] >> 24) << "only the last entry is transparent; entry " << i
+                                                           << " is 0x" << std::hex << entries[i];
+    const std::vector<BYTE> indices = ReadLogoIndices(keyed);
+    ASSERT_EQ(LOGO_SIDE * LOGO_SIDE, indices.size());
+    for (UINT i = 0; i < indices.size(); ++i)
+    {
+        const UINT want = BlackAmongManyColours(i % LOGO_SIDE, i / LOGO_SIDE), got = entries[indices[i]];
+        EXPECT_EQ((want >> 24) < 0x80, indices[i] == 255)
+            << "pixel " << i << " of 0x" << std::hex << want << " got index " << std::dec << +indices[i];
+        // The palette's black may be a near black averaged from its box.
+        if (want == 0xFF000000)
+        {
+            EXPECT_TRUE((got & 0xFFF0F0F0) == 0xFF000000) << "opaque black pixel " << i << " came out 0x" << std::hex << got;
+        }
+    }
+}
+
+// The index is written before the flag. A frame that refuses the index is
+// left unmarked and gets a palette of the picture's own; one that takes the
+// index but refuses the flag gets no pixel on that index, so no mark its
+// writer kept can make a hole.
+TEST_F(ImageWriterTest, TransparencyIsFlaggedOnlyOnceItsIndexIsTaken)
+{
+    const wchar_t *const INDEX = L"/grctlext/TransparentColorIndex", *const FLAG = L"/grctlext/TransparencyFlag";
+    const struct
+    {
+        const wchar_t *refused;
+        std::vector<std::wstring> taken;
+        UINT onLastEntry; // the rows under half coverage, where the flag went in
+    } cases[] = {{NULL, {INDEX, FLAG}, 9 * LOGO_SIDE}, {FLAG, {INDEX}, 0}, {INDEX, {}, 0}};
+    Com<IWICBitmap> straight;
+    Com<IWICFormatConverter> picture;
+    ASSERT_EQ(S_OK, MakeLogoPicture(&straight, &picture));
+    for (const auto &c : cases)
+    {
+        RecordingGifFrame frame;
+        frame.refused = c.refused;
+        Com<IWICBitmapSource> indexed;
+        const std::string label = c.refused ? Narrow(c.refused) + " refused" : "all taken";
+        ASSERT_EQ(S_OK, CreateIndexedSource(TestFactory(), &frame, picture, GUID_WICPixelFormat8bppIndexed, true, &indexed))
+            << label;
+        EXPECT_EQ(c.taken, frame.taken) << label;
+        ASSERT_EQ(256u, frame.palette.size()) << label;
+        // Unmarked, the palette is the picture's own and has no transparent entry.
+        EXPECT_EQ(c.taken.empty() ? 0xFFu : 0u, frame.palette[255] >> 24) << label;
+        const std::vector<BYTE> indices = ReadLogoIndices(indexed);
+        ASSERT_EQ(LOGO_SIDE * LOGO_SIDE, indices.size()) << label;
+        if (!c.taken.empty())
+        {
+            EXPECT_EQ(c.onLastEntry, static_cast<UINT>(std::count(indices.begin(), indices.end(), 255))) << label;
+        }
+    }
+}
+
 // A hold shorter than the writer's patience costs nothing; a longer one
 // costs the copy, and leaves the old output and no temporary file.
 TEST_F(ImageWriterTest, OutputHeldByAnotherProgramIsWaitedForWithinBounds)
@@ -378,6 +530,79 @@ TEST_F(ImageWriterTest, OutputHeldByAnotherProgramIsWaitedForWithinBounds)
         EXPECT_EQ(c.replaced, SUCCEEDED(hr)) << "held " << c.holdMs << " ms: " << Hex(hr);
         EXPECT_EQ(c.replaced ? PNG : NONE, MagicOf(bytes)) << "held " << c.holdMs << " ms: " << bytes.size() << " bytes";
         EXPECT_EQ(std::vector<std::wstring>{L"held.png"}, ListFolder(folder)) << "held " << c.holdMs << " ms";
+    }
+}
+
+// The temporary file is ours alone while it is written, and is put in
+// place through its own handle: onto a new name or over an old output at
+// once, after a brief hold within bounds, and never where waiting would
+// not help (a folder in the way, a missing folder), which fails at once.
+TEST_F(ImageWriterTest, TheTemporaryFileIsRenamedThroughItsOwnHandle)
+{
+    const struct
+    {
+        const char *what;
+        const wchar_t *target;
+        int standing; // 0 nothing, 1 an old file, 2 a folder, 3 an old file held for 300 ms
+        bool renamed;
+        bool waits;
+    } cases[] = {{"new name", L"new.png", 0, true, false},
+                 {"old output", L"old.png", 1, true, false},
+                 {"held output", L"held.png", 3, true, true},
+                 {"folder in the way", L"folder.png", 2, false, false},
+                 {"missing folder", L"missing\\new.png", 0, false, false}};
+    for (const auto &c : cases)
+    {
+        const std::wstring target = folder + L"\\" + c.target;
+        if (c.standing == 1 || c.standing == 3)
+        {
+            ASSERT_TRUE(WriteFileBytes(target, "old", 3));
+        }
+        if (c.standing == 2)
+        {
+            ASSERT_TRUE(CreateDirectoryW(target.c_str(), NULL));
+        }
+        HeldFile held = {INVALID_HANDLE_VALUE, 300};
+        HANDLE thread = NULL;
+        if (c.standing == 3)
+        {
+            held.handle = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            thread = CreateThread(NULL, 0, LetGoLater, &held, 0, NULL);
+        }
+        HANDLE file = INVALID_HANDLE_VALUE;
+        ASSERT_EQ(S_OK, CreateTempFileIn(folder.c_str(), &file)) << c.what;
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file, "new", 3, &written, NULL));
+        const std::vector<std::wstring> listed = ListFolder(folder);
+        std::wstring temp;
+        for (const std::wstring &name : listed)
+            if (name.compare(0, 3, L"qmw") == 0)
+                temp = folder + L"\\" + name;
+        HANDLE other = CreateFileW(temp.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   NULL, OPEN_EXISTING, 0, NULL);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, other) << c.what << ": somebody else could open the temporary file";
+        if (other != INVALID_HANDLE_VALUE)
+            CloseHandle(other);
+        const DWORD started = timeGetTime();
+        const HRESULT hr = RenameTempFileOnto(file, target.c_str());
+        const DWORD elapsed = timeGetTime() - started;
+        if (FAILED(hr))
+            DiscardTempFile(file);
+        else
+            CloseHandle(file);
+        if (thread)
+        {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+        EXPECT_EQ(c.renamed, SUCCEEDED(hr)) << c.what << ": " << Hex(hr);
+        if (c.renamed)
+        {
+            EXPECT_EQ(std::vector<BYTE>({'n', 'e', 'w'}), ReadFileBytes(target)) << c.what;
+        }
+        EXPECT_EQ(c.waits, elapsed >= 250) << c.what << ": the rename took " << elapsed << " ms";
+        for (const std::wstring &name : ListFolder(folder))
+            EXPECT_NE(0, name.compare(0, 3, L"qmw")) << c.what << ": " << Narrow(name) << " was left";
     }
 }
 

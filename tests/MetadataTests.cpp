@@ -5,6 +5,7 @@
 #include "TestPhotoBytes.h"
 
 #include "batch/ImageWriter.h"
+#include "batch/MemoryStream.h"
 #include "batch/MetadataSplice.h"
 #include "photo/PngChunks.h"
 #include "batch/PhotoMetadata.h"
@@ -171,9 +172,29 @@ protected:
         return ReadFileBytes(path);
     }
 
+    // The copy as the whole of it encoded into memory and then spliced
+    // gives it: what the writer's stream must write on the way.
+    std::vector<BYTE> EncodeInMemoryAndSplice(const std::wstring &path, const PhotoMetadata *metadata)
+    {
+        Com<IStream> stream;
+        const uint8_t *bytes = NULL;
+        size_t size = 0;
+        SplicePlan plan;
+        EXPECT_EQ(S_OK, CreateMemoryStream(&stream));
+        const OutputFormat format = LookUpOutputFormat(path.c_str());
+        EXPECT_EQ(S_OK, EncodeImage(&context, source, format, metadata, stream));
+        GetMemoryStreamBytes(stream, &bytes, &size);
+        std::vector<BYTE> whole(bytes, bytes + size);
+        if (PlanMetadataSplice(bytes, size, true, format.container, metadata, COPY_WIDTH, COPY_HEIGHT, &plan) ==
+            SPLICE_PLANNED)
+            ApplySplice(bytes, size, plan, &whole);
+        return whole;
+    }
+
     // The input saved as name, its metadata gathered as the pipeline
     // gathers it, and a COPY_WIDTH x COPY_HEIGHT copy written under the same
-    // name with that metadata (carried) and without any (plain).
+    // name with that metadata (carried) and without any (plain). Either is
+    // byte for byte what encoding into memory and splicing gives.
     struct Copy
     {
         std::wstring carriedPath;
@@ -205,6 +226,12 @@ protected:
         EXPECT_EQ(S_OK, hr) << "writing " << Narrow(plainPath) << " gave " << Hex(hr);
         copy.carried = ReadFileBytes(copy.carriedPath);
         copy.plain = ReadFileBytes(plainPath);
+        const std::vector<BYTE> carried = EncodeInMemoryAndSplice(copy.carriedPath, &metadata),
+                                plain = EncodeInMemoryAndSplice(plainPath, NULL);
+        EXPECT_TRUE(copy.carried == carried) << "streamed with its metadata, " << Narrow(name)
+                                             << " is not the copy made in memory: " << Difference(carried, copy.carried);
+        EXPECT_TRUE(copy.plain == plain) << "streamed, " << Narrow(name)
+                                         << " is not the copy made in memory: " << Difference(plain, copy.plain);
         return copy;
     }
 
@@ -369,6 +396,7 @@ TEST_F(MetadataTest, InputsWithoutMetadataGiveTheEncodersOwnBytes)
         {L"plain.png", Encoded(GUID_ContainerFormatPng)},
         {L"plain.tif", Encoded(GUID_ContainerFormatTiff)},
         {L"plain.bmp", Encoded(GUID_ContainerFormatBmp)},
+        {L"plain.gif", Encoded(GUID_ContainerFormatGif)},
     };
     for (const Row &row : rows)
     {

@@ -169,6 +169,35 @@ TEST(LargeFrame, FramesThatFitAreReadInPlaceAndUnsuitableOnesAreRefusedUnread)
     }
 }
 
+// No one block of 2 GiB or more where ptrdiff_t has 32 bits: refused as
+// out of memory before anything is allocated or read.
+TEST(LargeFrame, BlocksOfTwoGibAreRefusedUnreadWhereAddressesHaveThirtyTwoBits)
+{
+    const bool wide = sizeof(void *) == 8;
+    const struct
+    {
+        UINT width, height, bytesPerPixel;
+        bool fits;
+    } rows[] = {
+        {16384, 32767, 4, true}, {65535, 32768, 1, true}, {16384, 32768, 4, wide}, {46341, 46341, 1, wide},
+        {22500, 33300, 3, wide}, {UINT_MAX, 2, 1, wide}, {UINT_MAX, UINT_MAX, 16, false},
+    };
+    for (const auto &row : rows)
+    {
+        size_t bytes = 0;
+        EXPECT_EQ(row.fits, ComputeImageBytes(row.width, row.height, row.bytesPerPixel, &bytes))
+            << row.width << " x " << row.height << " x " << row.bytesPerPixel;
+    }
+    if (wide)
+        return;
+    PixellessSource *frame = new PixellessSource(22500, 33300, GUID_WICPixelFormat24bppBGR);
+    IWICBitmapSource *copy = reinterpret_cast<IWICBitmapSource *>(1);
+    EXPECT_EQ(Hex(E_OUTOFMEMORY), Hex(CopyWholeFrame(TestFactory(), frame, &copy)));
+    EXPECT_EQ(NULL, copy);
+    EXPECT_EQ(0, frame->copies) << "pixels were read";
+    frame->Release();
+}
+
 TEST(LargeFrame, WholeCopyHoldsTheFramesPixelsFormatAndResolution)
 {
     const std::wstring folder = MakeTempFolder(L"wholecopy");

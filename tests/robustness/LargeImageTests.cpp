@@ -6,7 +6,9 @@
 
 #include "batch/ImageWriter.h"
 #include "batch/ResizePipeline.h"
+#include "batch/SpliceStream.h"
 #include "imaging/ImagingContext.h"
+#include "imaging/OwnBitmapSources.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +75,62 @@ bool JpegLooksWhole(const std::wstring &path, UINT width, UINT height)
     }
     return false;
 }
+// A picture of any size that holds no pixels: each row is made when asked for.
+class PatternSource : public OwnBitmapSource
+{
+public:
+    PatternSource(UINT width, UINT height) : OwnBitmapSource(width, height, GUID_WICPixelFormat32bppBGR, 96.0, 96.0) {}
+    STDMETHODIMP CopyPixels(const WICRect *requested, UINT stride, UINT bufferSize, BYTE *buffer) override
+    {
+        WICRect rect;
+        const HRESULT hr = CheckCopyRequest(requested, stride, bufferSize, buffer, 4, &rect);
+        for (INT y = 0; SUCCEEDED(hr) && y < rect.Height; ++y)
+            for (INT x = 0; x < rect.Width; ++x)
+                reinterpret_cast<UINT *>(buffer + static_cast<size_t>(y) * stride)[x] =
+                    PatternPixel((rect.X + x) / 16, (rect.Y + y) / 16);
+        return hr;
+    }
+};
 } // namespace
+
+// A 61 MP camera's frame at 150 % as a bitmap is a copy of more than
+// 512 MiB; a writer that held it whole in memory lost it in the 32-bit
+// build. Written through the stream, it is whole, and the stream holds a
+// few MiB at most.
+TEST(LargeImage, ACopyPastHalfAGigabyteIsWrittenWhole)
+{
+    const UINT width = 14256, height = 9504;
+    const uint64_t expectedBytes = 54 + 4ull * width * height;
+    const std::wstring folder = MakeTempFolder(L"bigcopy");
+    ASSERT_FALSE(folder.empty());
+    const std::wstring output = folder + L"\\big.bmp";
+    PatternSource *source = new PatternSource(width, height);
+    ImagingContext context = {};
+    context.factory = TestFactory();
+    const DWORD start = timeGetTime();
+    const HRESULT hr = WriteImageFile(&context, source, output.c_str());
+    source->Release();
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    const bool found = GetFileAttributesExW(output.c_str(), GetFileExInfoStandard, &data) != FALSE;
+    const uint64_t bytes = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    printf("[large] %u x %u bitmap: %s, %llu bytes in %lu ms; the splice stream held at most %lu bytes\n", width,
+           height, Hex(hr).c_str(), static_cast<unsigned long long>(bytes),
+           static_cast<unsigned long>(timeGetTime() - start), static_cast<unsigned long>(GetSpliceStreamPeakBytes()));
+    EXPECT_EQ(S_OK, hr) << "the writer answered " << Hex(hr);
+    EXPECT_TRUE(found && bytes == expectedBytes) << "expected " << expectedBytes << " bytes, found " << bytes;
+    BYTE head[26] = {};
+    DWORD read = 0;
+    HANDLE file = CreateFileW(output.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ReadFile(file, head, sizeof(head), &read, NULL);
+    CloseHandle(file);
+    const LONG storedWidth = *reinterpret_cast<LONG *>(head + 18), storedHeight = *reinterpret_cast<LONG *>(head + 22);
+    EXPECT_TRUE(read == sizeof(head) && head[0] == 'B' && head[1] == 'M' && storedWidth == static_cast<LONG>(width) &&
+                (storedHeight == static_cast<LONG>(height) || storedHeight == -static_cast<LONG>(height)))
+        << "the copy does not start as a " << width << " x " << height << " bitmap";
+    EXPECT_LE(GetSpliceStreamPeakBytes(), SPLICE_HOLD_BYTES + (1u << 20)) << "the stream held a large part of a copy";
+    EXPECT_TRUE(FindLeftovers(folder).empty()) << "a temporary file was left behind";
+    RemoveTestFolder(folder);
+}
 
 TEST(LargeImage, HundredMegapixelsAt150PercentSucceedsOrFailsCleanly)
 {

@@ -4,6 +4,8 @@
 // place, after SOI and APP0 for a JPEG (and read again, the JPEG's
 // carried blocks are the ones put in), after IHDR for a PNG (which then
 // says it has a profile); without one, the caller keeps the input as it is.
+// Every start of the input answers as the whole input does, or asks for
+// more, so a writer may decide before the encoder has finished.
 #include "FuzzCheck.h"
 
 #include "native/PhotoTestBytes.h"
@@ -36,11 +38,27 @@ void CheckInsertedOnce(const uint8_t *data, size_t size, const SplicePlan &plan,
     FUZZ_CHECK(std::memcmp(out.data() + plan.insertAt + plan.inserted.size(), data + plan.insertAt, size - plan.insertAt) == 0);
 }
 
+template <class Plan> void CheckStartsAnswerAsTheWhole(size_t size, Plan plan)
+{
+    SplicePlan whole, start;
+    const SpliceAnswer answer = plan(size, true, &whole);
+    FUZZ_CHECK(answer != SPLICE_NEEDS_MORE);
+    for (size_t cut = 0; cut <= size; cut += size / 16 + 1)
+    {
+        const SpliceAnswer early = plan(cut, false, &start);
+        FUZZ_CHECK(early == SPLICE_NEEDS_MORE || early == answer);
+        FUZZ_CHECK(early != SPLICE_PLANNED || (start.insertAt == whole.insertAt && start.inserted == whole.inserted));
+    }
+}
+
 void FuzzJpeg(const uint8_t *data, size_t size)
 {
     const CarriedBlocks &blocks = CameraBlocks();
+    CheckStartsAnswerAsTheWhole(size, [&](size_t cut, bool complete, SplicePlan *plan) {
+        return PlanJpegSplice(data, cut, complete, blocks, 40, 30, plan);
+    });
     SplicePlan plan;
-    if (!PlanJpegSplice(data, size, blocks, 40, 30, &plan))
+    if (PlanJpegSplice(data, size, true, blocks, 40, 30, &plan) != SPLICE_PLANNED)
         return;
     std::vector<uint8_t> out, expected;
     ApplySplice(data, size, plan, &out);
@@ -59,8 +77,11 @@ void FuzzJpeg(const uint8_t *data, size_t size)
 void FuzzPng(const uint8_t *data, size_t size)
 {
     static const Bytes profile = MakeIccProfile("RGB ", 400);
+    CheckStartsAnswerAsTheWhole(size, [&](size_t cut, bool complete, SplicePlan *plan) {
+        return PlanPngSplice(data, cut, complete, profile.data(), profile.size(), plan);
+    });
     SplicePlan plan;
-    if (!PlanPngSplice(data, size, profile.data(), profile.size(), &plan))
+    if (PlanPngSplice(data, size, true, profile.data(), profile.size(), &plan) != SPLICE_PLANNED)
         return;
     std::vector<uint8_t> out;
     ApplySplice(data, size, plan, &out);
