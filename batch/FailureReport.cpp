@@ -83,10 +83,8 @@ bool OutcomeFailed(const FileOutcome &outcome)
            outcome.step == OUTCOME_NOT_WRITTEN;
 }
 
-FailureReason ClassifyFailure(const FileOutcome &outcome, bool is32BitProgram)
+static FailureReason ClassifyByStep(const FileOutcome &outcome)
 {
-    if (IsMemoryFailure(outcome.hr))
-        return ClassifyMemoryFailure(outcome, is32BitProgram);
     switch (outcome.step)
     {
     case OUTCOME_NOT_READ:    return ClassifyReadFailure(outcome.hr);
@@ -94,6 +92,23 @@ FailureReason ClassifyFailure(const FileOutcome &outcome, bool is32BitProgram)
     case OUTCOME_NOT_WRITTEN: return ClassifyWriteFailure(outcome);
     default:                  return FAILURE_OTHER;
     }
+}
+
+FailureReason ClassifyFailure(const FileOutcome &outcome, bool is32BitProgram)
+{
+    if (IsMemoryFailure(outcome.hr))
+        return ClassifyMemoryFailure(outcome, is32BitProgram);
+    const FailureReason byStep = ClassifyByStep(outcome);
+    // A decoder short of memory for a frame this large may answer with an
+    // error of its own instead of E_OUTOFMEMORY; the frame's size, read
+    // from the header, is the better witness then.
+    if (byStep == FAILURE_DAMAGED && outcome.step != OUTCOME_NOT_WRITTEN)
+    {
+        const FailureReason bySize = ClassifyMemoryFailure(outcome, is32BitProgram);
+        if (bySize == FAILURE_TOO_LARGE || bySize == FAILURE_TOO_LARGE_HERE)
+            return bySize;
+    }
+    return byStep;
 }
 
 namespace

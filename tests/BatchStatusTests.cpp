@@ -265,3 +265,20 @@ TEST_F(BatchStatusTest, EscStopsTheBatchAndACleanEndShowsNoBox)
     SendMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_FALSE(g_stopRequested.load());
 }
+
+TEST_F(BatchStatusTest, AFolderWithoutFilesShowsNoProgress)
+{
+    const std::wstring empty = MakeTempFolder(L"empty");
+    PrepareBatchStatus();
+    g_busy = true;
+    SendMessageW(window, TaskbarButtonCreatedMessage(), 0, 0);
+    BeginBatchProgress(window, empty.c_str());
+    PumpWindowMessages();
+    EXPECT_EQ(L"0 of 0 - Quillmere", TitleOf(window));
+    EndBatchProgress(window);
+    PumpWindowMessages();
+    EXPECT_EQ(L"Quillmere", TitleOf(window));
+    const std::vector<std::string> expected = {"HrInit", "state none", "state none", "state none"};
+    EXPECT_EQ(expected, list.calls);
+    RemoveTree(empty);
+}

@@ -39,6 +39,8 @@ const ClassifyCase CLASSIFY_CASES[] = {
     {"749 MP in the 32-bit build", OUTCOME_NOT_READ, E_OUTOFMEMORY, 22500, 33300, false, true, FAILURE_TOO_LARGE_HERE},
     {"749 MP in the 64-bit build", OUTCOME_NOT_READ, E_OUTOFMEMORY, 22500, 33300, false, false, FAILURE_OUT_OF_MEMORY},
     {"a photo when memory ran out", OUTCOME_NOT_READ, E_OUTOFMEMORY, 4000, 3000, false, true, FAILURE_OUT_OF_MEMORY},
+    {"749 MP, decoder's own error, 32-bit", OUTCOME_NOT_READ, E_FAIL, 22500, 33300, false, true, FAILURE_TOO_LARGE_HERE},
+    {"749 MP, bad header, 64-bit", OUTCOME_NOT_READ, WINCODEC_ERR_BADHEADER, 22500, 33300, false, false, FAILURE_DAMAGED},
     {"past 4 GiB, 64-bit", OUTCOME_NOT_READ, OVERFLOWED, 70000, 70000, false, false, FAILURE_TOO_LARGE},
     {"past 4 GiB, 32-bit", OUTCOME_NOT_READ, E_OUTOFMEMORY, 70000, 70000, false, true, FAILURE_TOO_LARGE},
     {"overflow, size unknown", OUTCOME_NOT_READ, OVERFLOWED, 0, 0, false, false, FAILURE_TOO_LARGE},
