@@ -1,4 +1,5 @@
 #include "MemoryStream.h"
+#include "OwnStream.h"
 
 #include "imaging/ExceptionBoundary.h"
 
@@ -10,33 +11,10 @@
 
 namespace
 {
-class MemoryStream final : public IStream
+class MemoryStream final : public OwnStream
 {
 public:
     ~MemoryStream() { free(m_bytes); }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) || IsEqualIID(iid, IID_IStream))
-        {
-            *object = static_cast<IStream *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = NULL;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_references; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = --m_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     // ISequentialStream
     STDMETHODIMP Read(void *buffer, ULONG bytes, ULONG *read) override
@@ -107,17 +85,6 @@ public:
             return S_OK;
         });
     }
-    STDMETHODIMP Commit(DWORD) override { return S_OK; }
-    STDMETHODIMP Revert() override { return E_NOTIMPL; }
-    STDMETHODIMP CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *, ULARGE_INTEGER *) override { return E_NOTIMPL; }
-    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-    STDMETHODIMP Clone(IStream **clone) override
-    {
-        if (clone)
-            *clone = NULL;
-        return E_NOTIMPL;
-    }
 
     const uint8_t *Bytes() const { return m_bytes; }
     size_t Size() const { return m_size; }
@@ -148,7 +115,6 @@ private:
     uint8_t *m_bytes = NULL;
     size_t m_size = 0, m_capacity = 0;
     uint64_t m_position = 0;
-    std::atomic<ULONG> m_references{1};
 };
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "MemoryStream.h"
 #include "MetadataSplice.h"
+#include "OwnStream.h"
 
 #include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
@@ -52,7 +53,7 @@ HRESULT LastErrorOr(HRESULT otherwise)
     return error ? HRESULT_FROM_WIN32(error) : otherwise;
 }
 
-class SpliceStream final : public IStream
+class SpliceStream final : public OwnStream
 {
 public:
     SpliceStream(HANDLE file, REFGUID container, const PhotoMetadata *metadata, UINT width, UINT height)
@@ -63,27 +64,6 @@ public:
 
     HRESULT StartHolding() { return CreateMemoryStream(&m_held); }
     HRESULT Finish() { return m_held ? SettlePlace(true, true) : S_OK; }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = NULL;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_ISequentialStream) && !IsEqualIID(iid, IID_IStream))
-            return E_NOINTERFACE;
-        *object = static_cast<IStream *>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_references; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = --m_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     // ISequentialStream
     STDMETHODIMP Read(void *buffer, ULONG bytes, ULONG *read) override
@@ -108,17 +88,6 @@ public:
     {
         return AnswerWithoutThrowing([&] { return m_held ? m_held->Stat(stat, flags) : StatThrough(stat); });
     }
-    STDMETHODIMP Commit(DWORD) override { return S_OK; }
-    STDMETHODIMP Revert() override { return E_NOTIMPL; }
-    STDMETHODIMP CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *, ULARGE_INTEGER *) override { return E_NOTIMPL; }
-    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-    STDMETHODIMP Clone(IStream **clone) override
-    {
-        if (clone)
-            *clone = NULL;
-        return E_NOTIMPL;
-    }
 
 private:
     HRESULT WriteAnywhere(const BYTE *bytes, ULONG size, ULONG *written);
@@ -141,7 +110,6 @@ private:
     uint64_t m_position = 0;             // the encoder's position, once nothing is held
     uint64_t m_insertAt = NO_INSERTION;  // encoder positions from here on lie m_insertedBytes further in the file
     uint64_t m_insertedBytes = 0;
-    std::atomic<ULONG> m_references{1};
 };
 
 uint64_t SpliceStream::HeldPosition()
