@@ -3,6 +3,7 @@
 #include "BatchListing.h"
 #include "ImageWriter.h"
 #include "imaging/DecoderExtensions.h"
+#include "imaging/ExceptionBoundary.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/SharedFlags.h"
 
@@ -103,7 +104,13 @@ void ResetBatchProgress()
 
 void BeginBatchProgress(HWND window, const wchar_t *folderPath)
 {
-    std::wstring claimed = ListClaimedNames();
+    // Without the list (memory refused), only files that decode count as
+    // images; the batch goes on.
+    std::wstring claimed;
+    AnswerWithoutThrowing([&] {
+        claimed = ListClaimedNames();
+        return S_OK;
+    });
     const UINT64 files = CountListedFiles(folderPath);
     AcquireSRWLockExclusive(&g_batchProgressLock);
     g_batchProgress.walking = true;
@@ -122,8 +129,13 @@ void NoteFileOutcome(HWND window, const wchar_t *fullPath, DWORD attributes, con
         return;
     const bool failed = OutcomeFailed(outcome);
     FailedImage image;
+    // Made before the lock is taken, where nothing may throw; without
+    // memory for its words the image is still counted.
     if (failed)
-        image = DescribeFailedImage(fullPath, outputPath, outcome);
+        AnswerWithoutThrowing([&] {
+            image = DescribeFailedImage(fullPath, outputPath, outcome);
+            return S_OK;
+        });
     AcquireSRWLockExclusive(&g_batchProgressLock);
     ++g_batchProgress.filesDone;
     const bool isImage = outcome.step == OUTCOME_WRITTEN || outcome.decoded ||
