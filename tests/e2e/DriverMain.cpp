@@ -94,7 +94,10 @@ DWORD WINAPI WatchCopies(void *argument)
             seen = copies;
             watch->lastChangeMs = now;
         }
-        Sleep(5);
+        // Every look at the folder costs the workers a little of a 2-core
+        // machine (measured: polling every 5 ms added 100 to 250 ms to a
+        // 13-photo batch); 40 ms is fine enough for a batch's times.
+        Sleep(40);
     }
     return 0;
 }
