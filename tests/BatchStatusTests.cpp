@@ -170,6 +170,17 @@ protected:
         g_busy = false;
     }
 
+    // Ends the batch as the coordinator does, while another thread looks
+    // for the box (and closes it), and says what it saw.
+    void EndBatchWatchingForABox(SeenBox *seen)
+    {
+        HANDLE closer = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, CloseReportBox, seen, 0, NULL));
+        EndBatchProgress(window);
+        PumpWindowMessages();
+        WaitForSingleObject(closer, 10000);
+        CloseHandle(closer);
+    }
+
     // As Open and the coordinator start a batch over the report folder.
     void StartBatch()
     {
@@ -213,11 +224,7 @@ TEST_F(BatchStatusTest, TitleAndTaskbarFollowTheBatchAndTheBoxComesLast)
     EXPECT_EQ(L"3 of 8 - Quillmere", TitleOf(window));
 
     SeenBox seen;
-    HANDLE closer = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, CloseReportBox, &seen, 0, NULL));
-    EndBatchProgress(window);
-    PumpWindowMessages();
-    WaitForSingleObject(closer, 10000);
-    CloseHandle(closer);
+    EndBatchWatchingForABox(&seen);
 
     const std::vector<std::string> expected = {"HrInit", "state normal", "value 1/8", "state error", "value 2/8",
                                                "state error", "value 3/8", "HrInit", "state error", "value 3/8",
@@ -250,11 +257,7 @@ TEST_F(BatchStatusTest, EscStopsTheBatchAndACleanEndShowsNoBox)
     EXPECT_EQ(L"Stopping - Quillmere", TitleOf(window));
 
     SeenBox seen;
-    HANDLE closer = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, CloseReportBox, &seen, 0, NULL));
-    EndBatchProgress(window);
-    PumpWindowMessages();
-    WaitForSingleObject(closer, 10000);
-    CloseHandle(closer);
+    EndBatchWatchingForABox(&seen);
     EXPECT_FALSE(seen.found) << "no image failed, so no box: " << Narrow(seen.text);
     EXPECT_EQ(L"Quillmere", TitleOf(window));
     const std::vector<std::string> expected = {"HrInit", "state normal", "value 0/8", "state normal", "value 1/8",

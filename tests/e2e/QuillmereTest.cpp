@@ -104,6 +104,18 @@ void QuillmereTest::WaitForBatchEnd()
         << "expected the batch to end and commands to be accepted again within " << BATCH_TIMEOUT_MS << " ms";
 }
 
+void QuillmereTest::ExpectStoppedEarlyWithWholeCopies(int imageCount)
+{
+    const std::vector<std::wstring> outputs = ListFolder(ResizedFolder());
+    EXPECT_LT(outputs.size(), static_cast<size_t>(imageCount)) << "expected the batch to stop early";
+    EXPECT_TRUE(NamesEndingWith(outputs, L".tmp").empty()) << "a temporary file was left in Resized";
+    for (const std::wstring &name : outputs)
+    {
+        const HRESULT hr = DecodeCompletely(ResizedFolder() + L"\\" + name);
+        EXPECT_EQ(S_OK, hr) << "Resized\\" << Narrow(name) << " does not decode completely: " << Hex(hr);
+    }
+}
+
 void QuillmereTest::ExpectNoDialogAppears(const wchar_t *allowed)
 {
     const DWORD start = GetTickCount();

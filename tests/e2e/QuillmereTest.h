@@ -57,6 +57,10 @@ protected:
     // one with the caption allowed (NULL: none allowed).
     void ExpectNoDialogAppears(const wchar_t *allowed);
 
+    // A stopped batch: fewer than imageCount copies in Resized, each one
+    // whole, and no temporary file.
+    void ExpectStoppedEarlyWithWholeCopies(int imageCount);
+
     std::wstring ResizedFolder() const { return folder + L"\\Resized"; }
 
     RunningApp app;

@@ -156,12 +156,5 @@ TEST_F(QuillmereTest, EscStopsTheBatchWithWholeCopiesAndTheProgramStaysOpen)
     ExpectNoDialogAppears(NULL);
     WaitForBatchEnd();
 
-    const std::vector<std::wstring> outputs = ListFolder(ResizedFolder());
-    EXPECT_LT(outputs.size(), static_cast<size_t>(imageCount)) << "expected the batch to stop early";
-    EXPECT_TRUE(NamesEndingWith(outputs, L".tmp").empty()) << "a temporary file was left in Resized";
-    for (const std::wstring &name : outputs)
-    {
-        const HRESULT hr = DecodeCompletely(ResizedFolder() + L"\\" + name);
-        EXPECT_EQ(S_OK, hr) << "Resized\\" << Narrow(name) << " does not decode completely: " << Hex(hr);
-    }
+    ExpectStoppedEarlyWithWholeCopies(imageCount);
 }
