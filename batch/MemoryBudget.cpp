@@ -45,7 +45,7 @@ static UINT64 AddClamped(UINT64 a, UINT64 b)
 UINT64 EstimateFileBytes(const PhotoHeader &header, float scale)
 {
     if (!header.frameFound || header.frameWidth == 0 || header.frameHeight == 0)
-        return 0;
+        return FILE_BYTES_UNKNOWN;
     const UINT64 frame = FourBytesPerPixel(header.frameWidth, header.frameHeight);
     // The copy's sides by the pipeline's own rule; a side past 32 bits is
     // refused there, and counts here as the largest.
@@ -61,7 +61,7 @@ UINT64 EstimateFileBytes(const PhotoHeader &header, float scale)
 
 bool AdmitFile(MemoryBudget *budget, ULONGLONG order, UINT64 bytes, UINT64 *reserved)
 {
-    const UINT64 wanted = bytes == 0 || bytes > budget->total ? budget->total : bytes;
+    const UINT64 wanted = bytes > budget->total ? budget->total : bytes;
     bool admitted = false;
     *reserved = 0;
     AcquireSRWLockExclusive(&budget->lock);

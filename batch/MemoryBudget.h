@@ -14,6 +14,8 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 struct MemoryBudget
 {
     SRWLOCK lock;               // guards everything below; taken by the workers
@@ -31,15 +33,21 @@ UINT64 DefaultMemoryBudget();
 // total 0: DefaultMemoryBudget().
 void StartMemoryBudget(MemoryBudget *budget, UINT64 total);
 
+// A file whose size is not known reserves the whole budget, as one larger
+// than it does.
+const UINT64 FILE_BYTES_UNKNOWN = UINT64_MAX;
+
 // What the pipeline will hold for a file with this header at scale: the
 // decoded frame at 4 bytes a pixel, the copy of a frame too large to read
-// in place, and the scaled copy the encoder is given. 0 when the header
-// gave no size.
+// in place, and the scaled copy the encoder is given. FILE_BYTES_UNKNOWN
+// when the header gave no size.
 UINT64 EstimateFileBytes(const PhotoHeader &header, float scale);
 
-// Waits until the file of that listing order is admitted with bytes (0:
-// not known), and answers what it holds in *reserved; false, reserving
-// nothing, when quit was requested first.
+// Waits until the file of that listing order is admitted with bytes, and
+// answers what it holds in *reserved; false, reserving nothing, when quit
+// was requested first. A file that will not be decoded at all (one that
+// cannot even be opened, a folder) asks for 0 and passes in its turn
+// beside anything, so that it never waits for the files before it to end.
 bool AdmitFile(MemoryBudget *budget, ULONGLONG order, UINT64 bytes, UINT64 *reserved);
 
 void ReleaseFile(MemoryBudget *budget, UINT64 reserved);

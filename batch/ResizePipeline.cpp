@@ -88,8 +88,9 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission 
 
     // The header's readers keep what they find in the standard library's
     // containers: memory they cannot have fails this file, not the batch.
+    HRESULT opened = E_FAIL;
     HRESULT hr = AnswerWithoutThrowing([&] {
-        ReadPhotoFileHeader(path, &header);
+        opened = ReadPhotoFileHeader(path, &header);
         return S_OK;
     });
     MarkStep(STEP_HEADER);
@@ -98,10 +99,15 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission 
         input->frameWidth = header.frameWidth;
         input->frameHeight = header.frameHeight;
     }
+    // A file that cannot be opened for reading (a folder, a file gone or
+    // locked) cannot be decoded either; it fails as it is, holding nothing.
+    if (SUCCEEDED(hr))
+        hr = opened;
     // Every file the batch hands out passes here once, so that the next in
     // the listing can be admitted after it.
     if (admission && admission->budget)
-        admission->admitted = AdmitFile(admission->budget, admission->order, EstimateFileBytes(header, g_scaleFactor),
+        admission->admitted = AdmitFile(admission->budget, admission->order,
+                                        SUCCEEDED(hr) ? EstimateFileBytes(header, g_scaleFactor) : 0,
                                         &admission->reserved);
     if (SUCCEEDED(hr) && admission && admission->budget && !admission->admitted)
         hr = E_ABORT;

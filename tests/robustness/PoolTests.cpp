@@ -237,8 +237,10 @@ struct BudgetRun
         UINT64 held = reserved;
         for (ULONGLONG other : running)
         {
-            held += std::min<UINT64>(sizes[other] ? sizes[other] : 100, 100);
-            if (size == 0 || size > 100 || !sizes[other] || sizes[other] > 100)
+            held += std::min<UINT64>(sizes[other], 100);
+            if (size == 0 || sizes[other] == 0)
+                continue; // needs nothing: runs beside anything
+            if (size > 100 || sizes[other] > 100)
                 faults.push_back("file " + std::to_string(order) + " ran beside " + std::to_string(other) +
                                  " though one of them needs the whole budget");
             else if (size > 50 && sizes[other] > 50)
@@ -255,8 +257,10 @@ struct BudgetRun
 TEST(MemoryBudget, FilesAreAdmittedInListingOrderAndNeverBeyondTheBudget)
 {
     BudgetRun run;
-    // 0: size unknown, reserving the whole budget; 150: larger than all of it.
-    run.sizes = {10, 150, 60, 60, 10, 10, 60, 30, 0, 20, 20, 20, 20, 60, 10, 51, 51, 5};
+    // Unknown size: reserving the whole budget; 150: larger than all of it;
+    // 0: not decoded at all (a folder, a file that cannot be opened).
+    const UINT64 unknown = FILE_BYTES_UNKNOWN;
+    run.sizes = {10, 150, 0, 60, 60, 10, 10, 60, 30, unknown, 0, 20, 20, 20, 20, 60, 10, 51, 51, 0, 5};
     StartMemoryBudget(&run.budget, 100);
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i)
@@ -277,7 +281,7 @@ TEST(MemoryBudget, FilesAreAdmittedInListingOrderAndNeverBeyondTheBudget)
 TEST(MemoryBudget, EstimateCountsTheFrameItsLargeCopyAndTheScaledCopy)
 {
     PhotoHeader header = {};
-    EXPECT_EQ(0u, EstimateFileBytes(header, 0.25f)) << "no size read: unknown";
+    EXPECT_EQ(FILE_BYTES_UNKNOWN, EstimateFileBytes(header, 0.25f)) << "no size read: unknown";
     header.frameFound = true;
     header.frameWidth = 4000;
     header.frameHeight = 3000;
@@ -318,6 +322,35 @@ TEST(MemoryBudget, AFileThatDoesNotFitHoldsBackEveryLaterFile)
 
     EXPECT_GE(admittedAt[1], releasedAt[0]) << "file 1 does not fit beside file 0";
     EXPECT_GE(admittedAt[2], releasedAt[0]) << "file 2 fits beside file 0 but must wait behind file 1";
+    EXPECT_EQ(0u, budget.reserved);
+}
+
+// A file that is not decoded at all (the batch's own "Resized" folder,
+// which every folder lists once) passes in its turn while a file that
+// holds the whole budget runs, and never holds back the files after it.
+TEST(MemoryBudget, AFileThatNeedsNothingNeverWaitsForTheFilesBeforeIt)
+{
+    MemoryBudget budget;
+    StartMemoryBudget(&budget, 100);
+    UINT64 reserved[3] = {};
+    ASSERT_TRUE(AdmitFile(&budget, 0, FILE_BYTES_UNKNOWN, &reserved[0]));
+    EXPECT_EQ(100u, reserved[0]) << "a file of unknown size holds the whole budget";
+    std::atomic<bool> passed(false);
+    std::thread nothing([&] {
+        passed = AdmitFile(&budget, 1, 0, &reserved[1]);
+        if (passed)
+            ReleaseFile(&budget, reserved[1]);
+    });
+    for (int waited = 0; !passed && waited < 2000; waited += 10)
+        Sleep(10);
+    g_quitRequested = !passed; // ends the wait of a file that waits for file 0
+    nothing.join();
+    g_quitRequested = false;
+    ASSERT_TRUE(passed) << "the file that needs nothing waited for the one holding the whole budget";
+    EXPECT_EQ(0u, reserved[1]);
+    ReleaseFile(&budget, reserved[0]);
+    EXPECT_TRUE(AdmitFile(&budget, 2, FILE_BYTES_UNKNOWN, &reserved[2])) << "the file after it is admitted in turn";
+    ReleaseFile(&budget, reserved[2]);
     EXPECT_EQ(0u, budget.reserved);
 }
 
