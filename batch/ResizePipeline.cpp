@@ -5,6 +5,7 @@
 #include "ResizeSettings.h"
 #include "StepClock.h"
 #include "imaging/ExceptionBoundary.h"
+#include "imaging/DecoderSignatures.h"
 #include "imaging/ImagingContext.h"
 #include "imaging/LargeFrame.h"
 #include "imaging/Orientation.h"
@@ -77,6 +78,17 @@ UINT OrientationFor(const PhotoHeader &header, REFGUID container)
     return read ? header.orientation : ORIENTATION_UPRIGHT;
 }
 
+// What a file of the batch reserves of the memory budget before it is
+// decoded: nothing when it will not be decoded at all (it cannot be opened,
+// or no decoder recognises its first bytes: a sidecar, a text), so that
+// such files, common in a camera's folders, never stop the workers.
+UINT64 ReservedForDecoding(ImagingContext *context, const wchar_t *path, HRESULT opened, const PhotoHeader &header)
+{
+    if (FAILED(opened) || (!header.frameFound && !MayAnyDecoderTake(context->factory, path)))
+        return 0;
+    return EstimateFileBytes(header, g_scaleFactor);
+}
+
 // Reads the file's header once (photo/PhotoHeader.h), then, unless its
 // frame header promises more than a decoder may be given, decodes frame 0.
 HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission *admission, InputImage *input)
@@ -107,8 +119,7 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission 
     // the listing can be admitted after it.
     if (admission && admission->budget)
         admission->admitted = AdmitFile(admission->budget, admission->order,
-                                        SUCCEEDED(hr) ? EstimateFileBytes(header, g_scaleFactor) : 0,
-                                        &admission->reserved);
+                                        ReservedForDecoding(context, path, hr, header), &admission->reserved);
     if (SUCCEEDED(hr) && admission && admission->budget && !admission->admitted)
         hr = E_ABORT;
     if (SUCCEEDED(hr) && header.frameTooLarge)

@@ -7,6 +7,7 @@
 #include "batch/FolderBatch.h"
 #include "batch/ImageWriter.h"
 #include "batch/MemoryBudget.h"
+#include "imaging/DecoderSignatures.h"
 #include "imaging/SharedFlags.h"
 #include "imaging/StoppableSource.h"
 
@@ -352,6 +353,45 @@ TEST(MemoryBudget, AFileThatNeedsNothingNeverWaitsForTheFilesBeforeIt)
     EXPECT_TRUE(AdmitFile(&budget, 2, FILE_BYTES_UNKNOWN, &reserved[2])) << "the file after it is admitted in turn";
     ReleaseFile(&budget, reserved[2]);
     EXPECT_EQ(0u, budget.reserved);
+}
+
+// A file that no installed decoder recognises (a sidecar, a text) is not
+// decoded at all, so it holds nothing of the budget; anything a decoder
+// may take, or that cannot be asked about, counts as an image. (Under
+// Wine a file shorter than the end-of-file signature of its TGA decoder
+// cannot be asked about: the decoder's answer fails.)
+TEST(MemoryBudget, OnlyFilesNoDecoderRecognisesAreKnownNotToBeImages)
+{
+    const std::wstring folder = MakeTempFolder(L"signatures");
+    const char xmp[] = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"></x:xmpmeta>\n";
+    const unsigned char jpegStart[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+    const unsigned char pngSignature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    const unsigned char bitmapStart[] = {'B', 'M', 0x10, 0, 0, 0, 0, 0};
+    const struct
+    {
+        const wchar_t *name;
+        const void *bytes;
+        size_t size;
+        bool mayBeImage;
+    } rows[] = {
+        {L"IMG_0001.xmp", xmp, sizeof(xmp) - 1, false},
+        {L"notes-named-like-a-photo.jpg", xmp, sizeof(xmp) - 1, false},
+        {L"cut-after-app0.jpg", jpegStart, sizeof(jpegStart), true},
+        {L"signature-only.dat", pngSignature, sizeof(pngSignature), true},
+        {L"bitmap-start.txt", bitmapStart, sizeof(bitmapStart), true},
+        {L"gone.jpg", NULL, 0, true},
+    };
+    for (const auto &row : rows)
+    {
+        const std::wstring path = folder + L"\\" + row.name;
+        if (row.bytes)
+        {
+            ASSERT_TRUE(WriteFileBytes(path, row.bytes, row.size));
+        }
+        EXPECT_EQ(row.mayBeImage, MayAnyDecoderTake(TestFactory(), path.c_str()))
+            << "for " << Narrow(row.name) << ", expected " << (row.mayBeImage ? "maybe an image" : "no image");
+    }
+    RemoveTestFolder(folder);
 }
 
 // A budget smaller than every file: each runs alone, and the batch still
