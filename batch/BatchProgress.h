@@ -37,12 +37,12 @@ struct BatchProgressView
     UINT64 imagesFailed;
 };
 
-// UI thread, as it starts a batch: a fresh record, and no end yet.
+// UI thread, as it starts a batch: a fresh record with the decoders' names
+// listed through a factory of this thread's own, and no end yet.
 void ResetBatchProgress();
 
 // Coordinator, before the first file starts: counts the files of
-// folderPath, lists the decoders' names with a factory of this thread's
-// own, and posts the first progress to window (NULL: none).
+// folderPath and posts the first progress to window (NULL: none).
 void BeginBatchProgress(HWND window, const wchar_t *folderPath);
 
 // Worker: notes what became of the entry at fullPath (attributes as

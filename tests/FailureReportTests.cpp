@@ -188,6 +188,7 @@ TEST(BatchReport, NamesEachFailedImageOnceWithItsReason)
 {
     const std::wstring folder = MakeTempFolder(L"report");
     ASSERT_TRUE(MakeReportFolder(folder));
+    ResetBatchProgress(); // as the window does before its folder browser shows
     WalkImageFolder(NULL, folder.c_str(), 2);
 
     const BatchProgressView view = ReadBatchProgress();
