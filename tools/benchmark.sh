@@ -31,7 +31,10 @@
 # go into the folder's "Resized", removed after each run), the platform's
 # decode of the folder on every processor (ResizeBenchmark decode0), and
 # vipsthumbnail run on every processor (xargs -P, one process per photo);
-# each figure is the median total over the repetitions.
+# each figure is the median total over the repetitions. One more row runs
+# the batch on every processor over the same photos with an XMP sidecar
+# beside each (a camera folder as photo software leaves it), which no
+# decoder takes.
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -51,6 +54,7 @@ declare -A toolchain=([quillmere32]=cmake/mingw-i686.cmake [quillmere64]=cmake/m
 cache_dir=$bench_dir/photo-cache
 photo_dir=$bench_dir/photos
 run_dir=$bench_dir/bench-run
+sidecar_dir=$bench_dir/photos-with-sidecars
 # The Debian package's own binary, whatever else is earlier on PATH.
 magick_convert=/usr/bin/convert
 
@@ -278,21 +282,37 @@ RunOurs() {
     awk -v k="$(tail -n 1 "$run_dir/time.out")" 'BEGIN { printf "%.1f\n", k / 1024 }' >"$run_dir/$tool.rep$rep.rss"
 }
 
+# The photos again, each with an XMP sidecar beside it.
+PrepareSidecars() {
+    local photo
+    rm -rf "$sidecar_dir"
+    mkdir -p "$sidecar_dir"
+    for photo in "$photo_dir"/*.jpg; do
+        cp "$photo" "$sidecar_dir/"
+        printf '<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#"><rdf:Description xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmp:Rating="3"/></rdf:RDF></x:xmpmeta>\n' \
+            >"$sidecar_dir/$(basename "$photo" .jpg).xmp"
+    done
+}
+
 # One of our builds over the whole folder in one run: batch1, batch0 or
-# decode0 (ResizeBenchmark's own modes); the total and the peak memory.
+# decode0 (ResizeBenchmark's own modes), or sidecars0 (batch0 over the
+# photos with their sidecars); the total and the peak memory.
 RunWhole() {
-    local tool=$1 mode=$2 rep=$3 report=$run_dir/$1.$2.rep$3.txt
-    rm -rf "$photo_dir/Resized"
+    local tool=$1 mode=$2 rep=$3 report=$run_dir/$1.$2.rep$3.txt folder=$photo_dir run_mode=$2
+    if [ "$mode" = sidecars0 ]; then
+        folder=$sidecar_dir run_mode=batch0
+    fi
+    rm -rf "$folder/Resized"
     (
         . "$top/tools/wine-env.sh" "${build_dir[$tool]}"
-        "$QM_WINE" "${build_dir[$tool]}/tools/ResizeBenchmark.exe" "$(QmWine winepath -w "$photo_dir")" \
-            "$(QmWine winepath -w "$run_dir/out-$tool")" "$percent" "$mode" </dev/null >"$report" 2>/dev/null
+        "$QM_WINE" "${build_dir[$tool]}/tools/ResizeBenchmark.exe" "$(QmWine winepath -w "$folder")" \
+            "$(QmWine winepath -w "$run_dir/out-$tool")" "$percent" "$run_mode" </dev/null >"$report" 2>/dev/null
     ) || { cat "$report" >&2; log "ResizeBenchmark $mode ($tool) failed"; exit 1; }
-    if [ "$mode" != decode0 ] && [ "$(find "$photo_dir/Resized" -name '*.jpg' | wc -l)" -ne "$photo_count" ]; then
-        log "$tool $mode wrote $(find "$photo_dir/Resized" -name '*.jpg' | wc -l) of $photo_count copies"
+    if [ "$mode" != decode0 ] && [ "$(find "$folder/Resized" -name '*.jpg' | wc -l)" -ne "$photo_count" ]; then
+        log "$tool $mode wrote $(find "$folder/Resized" -name '*.jpg' | wc -l) of $photo_count copies"
         exit 1
     fi
-    rm -rf "$photo_dir/Resized"
+    rm -rf "$folder/Resized"
     tr -d '\r' <"$report" | awk -F': ' '/^total ms:/ { print $2 }' >"$run_dir/$tool.$mode.rep$rep.total"
     tr -d '\r' <"$report" | awk -F': ' '/^peak working set MiB:/ { print $2 }' >"$run_dir/$tool.$mode.rep$rep.peak"
 }
@@ -363,6 +383,7 @@ mkdir -p "$run_dir"
 tools=("${runnable[@]}" "${peers[@]}")
 
 photo_count=$(find "$photo_dir" -maxdepth 1 -name '*.jpg' | wc -l)
+PrepareSidecars
 log "$photo_count photos, $repetitions repetitions, scale $percent %"
 for rep in $(seq 1 "$repetitions"); do
     log "repetition $rep"
@@ -375,7 +396,7 @@ for rep in $(seq 1 "$repetitions"); do
     RunPeer vips-resize "$rep" vips resize @IN@ "@OUT@[Q=95]" 0.25
     RunPeer imagemagick "$rep" "$magick_convert" @IN@ -resize "$percent%" -quality 95 @OUT@
     for tool in "${runnable[@]}"; do
-        for mode in batch1 batch0 decode0; do
+        for mode in batch1 batch0 decode0 sidecars0; do
             RunWhole "$tool" "$mode" "$rep"
         done
     done
@@ -482,17 +503,18 @@ echo "The whole folder at once ($(nproc) processors), median total over the repe
 echo
 whole_rows=()
 for build in "${ours[@]}"; do
-    Ran "$build" && whole_rows+=("$build.batch1" "$build.batch0" "$build.decode0")
+    Ran "$build" && whole_rows+=("$build.batch1" "$build.batch0" "$build.decode0" "$build.sidecars0")
 done
 whole_rows+=("vipsthumbnail-all")
-declare -A whole_label=([batch1]="batch, 1 worker" [batch0]="batch, every processor" [decode0]="Wine's decode, every processor")
+declare -A whole_label=([batch1]="batch, 1 worker" [batch0]="batch, every processor" [decode0]="Wine's decode, every processor"
+    [sidecars0]="batch, every processor, a sidecar per photo")
 declare -A whole_total whole_peak
 for row in "${whole_rows[@]}"; do
     whole_total[$row]=$(cat "$run_dir/$row".rep*.total | Median)
     whole_peak[$row]=$( (cat "$run_dir/$row".rep*.peak 2>/dev/null || true) | Maximum)
 done
-printf '| %-54s | %9s | %12s | %20s | %20s |\n' "run" "total ms" "peak mem MiB" "32-bit all/run" "64-bit all/run"
-printf '|%s|%s|%s|%s|%s|\n' "--------------------------------------------------------" "----------:" "-------------:" \
+printf '| %-67s | %9s | %12s | %20s | %20s |\n' "run" "total ms" "peak mem MiB" "32-bit all/run" "64-bit all/run"
+printf '|%s|%s|%s|%s|%s|\n' "---------------------------------------------------------------------" "----------:" "-------------:" \
     "---------------------:" "---------------------:"
 for row in "${whole_rows[@]}"; do
     if [ "$row" = vipsthumbnail-all ]; then
@@ -508,6 +530,6 @@ for row in "${whole_rows[@]}"; do
             columns+=("-")
         fi
     done
-    printf '| %-54s | %9s | %12s | %20s | %20s |\n' "$name" "${whole_total[$row]}" "${whole_peak[$row]:--}" \
+    printf '| %-67s | %9s | %12s | %20s | %20s |\n' "$name" "${whole_total[$row]}" "${whole_peak[$row]:--}" \
         "${columns[0]}" "${columns[1]}"
 done
