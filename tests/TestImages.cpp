@@ -214,7 +214,7 @@ bool WriteFileBytes(const std::wstring &path, const void *data, size_t size)
     return ok && written == size;
 }
 
-std::vector<std::wstring> ListFolder(const std::wstring &folder)
+std::vector<std::wstring> ListFolderInListingOrder(const std::wstring &folder)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
@@ -228,6 +228,12 @@ std::vector<std::wstring> ListFolder(const std::wstring &folder)
             names.push_back(name);
     } while (FindNextFileW(find, &entry));
     FindClose(find);
+    return names;
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring &folder)
+{
+    std::vector<std::wstring> names = ListFolderInListingOrder(folder);
     std::sort(names.begin(), names.end());
     return names;
 }

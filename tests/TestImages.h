@@ -64,5 +64,7 @@ COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
 bool FileExists(const std::wstring &path);
 std::vector<BYTE> ReadFileBytes(const std::wstring &path);
 bool WriteFileBytes(const std::wstring &path, const void *data, size_t size);
-// Names of the entries of a folder, "." and ".." left out, sorted.
+// Names of the entries of a folder, "." and ".." left out, in the order
+// the platform lists them, or sorted.
+std::vector<std::wstring> ListFolderInListingOrder(const std::wstring &folder);
 std::vector<std::wstring> ListFolder(const std::wstring &folder);

@@ -192,15 +192,7 @@ TEST_F(QuillmereTest, CommandsAreIgnoredWhileABatchRuns)
     // Enlarged noise: each file takes a while to encode, so the batch runs
     // for seconds on every core this machine has.
     const int imageCount = 24;
-    for (int i = 0; i < imageCount; ++i)
-        WriteImage((L"img" + std::to_wstring(100 + i) + L".png").c_str(), 800, 600, NoisePattern,
-                   GUID_ContainerFormatPng);
-    ASSERT_NO_FATAL_FAILURE(ChooseImageSize(1006));
-    StartBatchOn(folder);
-    const DWORD start = GetTickCount();
-    while (ListFolder(ResizedFolder()).empty() && ElapsedSince(start) < BATCH_TIMEOUT_MS)
-        Sleep(20);
-    ASSERT_FALSE(ListFolder(ResizedFolder()).empty()) << "expected the batch to write its first output";
+    ASSERT_NO_FATAL_FAILURE(StartLongBatch(imageCount, 800, 600));
 
     for (WORD command : {CMD_ABOUT, CMD_IMAGE_SIZE, CMD_HOW_TO_USE, CMD_OPEN, CMD_EXIT})
         PostCommand(app, command);

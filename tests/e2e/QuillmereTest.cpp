@@ -88,6 +88,19 @@ void QuillmereTest::StartBatchOn(const std::wstring &target)
     ASSERT_TRUE(WaitForWindowGone(browser, DIALOG_TIMEOUT_MS)) << "the folder browser stayed open after OK";
 }
 
+void QuillmereTest::StartLongBatch(int imageCount, UINT width, UINT height)
+{
+    for (int i = 0; i < imageCount; ++i)
+        WriteImage((L"noise" + std::to_wstring(100 + i) + L".png").c_str(), width, height, NoisePattern,
+                   GUID_ContainerFormatPng);
+    ASSERT_NO_FATAL_FAILURE(ChooseImageSize(1006));
+    ASSERT_NO_FATAL_FAILURE(StartBatchOn(folder));
+    const DWORD start = GetTickCount();
+    while (ListFolder(ResizedFolder()).empty() && ElapsedSince(start) < BATCH_TIMEOUT_MS)
+        Sleep(5);
+    ASSERT_FALSE(ListFolder(ResizedFolder()).empty()) << "expected the batch to start writing";
+}
+
 void QuillmereTest::ChooseImageSize(int button)
 {
     PostCommand(app, CMD_IMAGE_SIZE);

@@ -47,6 +47,11 @@ protected:
     // browser does not open or cannot be steered to the folder.
     void StartBatchOn(const std::wstring &folder);
 
+    // Writes imageCount noise PNGs of width x height (slow to encode at
+    // 150 %), starts a batch at 150 % on the test folder and waits until its
+    // first output shows in Resized.
+    void StartLongBatch(int imageCount, UINT width, UINT height);
+
     // Picks the radio button of that id in Options > Image size and confirms it.
     void ChooseImageSize(int button);
 

@@ -135,15 +135,7 @@ TEST_F(QuillmereTest, TitleCountsTheFilesWhileABatchRunsAndACleanBatchEndsSilent
 TEST_F(QuillmereTest, EscStopsTheBatchWithWholeCopiesAndTheProgramStaysOpen)
 {
     const int imageCount = 16;
-    for (int i = 0; i < imageCount; ++i)
-        WriteImage((L"noise" + std::to_wstring(100 + i) + L".png").c_str(), 1200, 900, NoisePattern,
-                   GUID_ContainerFormatPng);
-    ASSERT_NO_FATAL_FAILURE(ChooseImageSize(1006));
-    StartBatchOn(folder);
-    const DWORD start = GetTickCount();
-    while (ListFolder(ResizedFolder()).empty() && ElapsedSince(start) < BATCH_TIMEOUT_MS)
-        Sleep(5);
-    ASSERT_FALSE(ListFolder(ResizedFolder()).empty()) << "expected the batch to start writing";
+    ASSERT_NO_FATAL_FAILURE(StartLongBatch(imageCount, 1200, 900));
 
     ASSERT_TRUE(FocusWindow(app.window));
     ASSERT_TRUE(PressKey(VK_ESCAPE));

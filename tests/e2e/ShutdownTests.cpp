@@ -46,15 +46,7 @@ TEST_F(QuillmereTest, ClosingDuringABatchEndsWithStatusZeroAndLeavesOnlyWholeFil
     // what shows that writing has begun. Eight are more than the workers of
     // any machine this runs on can have in work at once here.
     const int imageCount = 8;
-    for (int i = 0; i < imageCount; ++i)
-        WriteImage((L"noise" + std::to_wstring(i) + L".png").c_str(), 1200, 900, NoisePattern, GUID_ContainerFormatPng);
-    ASSERT_NO_FATAL_FAILURE(ChooseImageSize(1006));
-
-    StartBatchOn(folder);
-    const DWORD start = GetTickCount();
-    while (ListFolder(ResizedFolder()).empty() && ElapsedSince(start) < BATCH_TIMEOUT_MS)
-        Sleep(5);
-    ASSERT_FALSE(ListFolder(ResizedFolder()).empty()) << "expected the batch to start writing";
+    ASSERT_NO_FATAL_FAILURE(StartLongBatch(imageCount, 1200, 900));
 
     PostMessageW(app.window, WM_CLOSE, 0, 0);
     // The program finishes the entries in progress, one per worker, and

@@ -27,21 +27,6 @@ UINT SeeThrough(UINT x, UINT y)
     return ((x + y) % 3 ? 0xFF000000u : 0x40000000u) | (x * 5 & 0xFF) << 16 | (y * 3 & 0xFF);
 }
 
-// The names in folder in the order the platform lists them.
-std::vector<std::wstring> ListingOrder(const std::wstring &folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.push_back(entry.cFileName);
-    while (FindNextFileW(find, &entry));
-    FindClose(find);
-    return names;
-}
-
 bool ListedBefore(const std::vector<std::wstring> &order, const wchar_t *first, const wchar_t *second)
 {
     const auto a = std::find(order.begin(), order.end(), first), b = std::find(order.begin(), order.end(), second);
@@ -110,7 +95,7 @@ TEST(BatchPool, FourWorkersWriteWhatOneWritesAndTheLaterTwinWins)
         GTEST_SKIP() << "no case twins prepared in " << Narrow(folder) << " (made by the CTest fixture)";
     ScaleGuard scale(0.25f);
     ASSERT_NO_FATAL_FAILURE(MakeVariedImages(folder));
-    const std::vector<std::wstring> order = ListingOrder(folder);
+    const std::vector<std::wstring> order = ListFolderInListingOrder(folder);
 
     const FolderBytes one = ResizeWith(folder, 1);
     const FolderBytes four = ResizeWith(folder, 4);
