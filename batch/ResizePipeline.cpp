@@ -89,27 +89,25 @@ UINT64 ReservedForDecoding(ImagingContext *context, const wchar_t *path, HRESULT
     return EstimateFileBytes(header, g_scaleFactor);
 }
 
-// Reads the file's header once (photo/PhotoHeader.h), then, unless its
-// frame header promises more than a decoder may be given, decodes frame 0.
-HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission *admission, InputImage *input)
+// Reads the file's header once (photo/PhotoHeader.h) and, in a batch,
+// waits for the file's turn with the memory budget. Fails when the file
+// cannot be opened, the batch stopped first, or the frame header promises
+// more than a decoder may be given.
+HRESULT ReadHeaderAndAdmit(ImagingContext *context, const wchar_t *path, FileAdmission *admission,
+                           PhotoHeader *header, InputImage *input)
 {
-    IWICBitmapDecoder *decoder = NULL;
-    IWICBitmapFrameDecode *frame = NULL;
-    PhotoHeader header;
-    GUID container;
-
     // The header's readers keep what they find in the standard library's
     // containers: memory they cannot have fails this file, not the batch.
     HRESULT opened = E_FAIL;
     HRESULT hr = AnswerWithoutThrowing([&] {
-        opened = ReadPhotoFileHeader(path, &header);
+        opened = ReadPhotoFileHeader(path, header);
         return S_OK;
     });
     MarkStep(STEP_HEADER);
-    if (header.frameFound)
+    if (header->frameFound)
     {
-        input->frameWidth = header.frameWidth;
-        input->frameHeight = header.frameHeight;
+        input->frameWidth = header->frameWidth;
+        input->frameHeight = header->frameHeight;
     }
     // A file that cannot be opened for reading (a folder, a file gone or
     // locked) cannot be decoded either; it fails as it is, holding nothing.
@@ -119,11 +117,23 @@ HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission 
     // the listing can be admitted after it.
     if (admission && admission->budget)
         admission->admitted = AdmitFile(admission->budget, admission->order,
-                                        ReservedForDecoding(context, path, hr, header), &admission->reserved);
+                                        ReservedForDecoding(context, path, hr, *header), &admission->reserved);
     if (SUCCEEDED(hr) && admission && admission->budget && !admission->admitted)
         hr = E_ABORT;
-    if (SUCCEEDED(hr) && header.frameTooLarge)
+    if (SUCCEEDED(hr) && header->frameTooLarge)
         hr = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
+    return hr;
+}
+
+// Decodes frame 0 of a file whose header was read and admitted.
+HRESULT DecodeInput(ImagingContext *context, const wchar_t *path, FileAdmission *admission, InputImage *input)
+{
+    IWICBitmapDecoder *decoder = NULL;
+    IWICBitmapFrameDecode *frame = NULL;
+    PhotoHeader header;
+    GUID container;
+
+    HRESULT hr = ReadHeaderAndAdmit(context, path, admission, &header, input);
     if (FAILED(hr))
         goto Cleanup;
     hr = context->factory->CreateDecoderFromFilename(path, NULL, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder);
